@@ -1,0 +1,62 @@
+// Debug output with a replaceable sink.
+#include "debug_output.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace lumarc::platform {
+namespace {
+
+std::mutex& sinkMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+DebugSink& currentSink()
+{
+    static DebugSink sink;
+    return sink;
+}
+
+bool debugEnabled()
+{
+    static const bool enabled = [] {
+        const char* value = std::getenv("LUMARC_DEBUG");
+        return value != nullptr && std::strcmp(value, "1") == 0;
+    }();
+    return enabled;
+}
+
+void writeToStderr(std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        if (n <= 0)
+            return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+void debugOutput(std::string_view text)
+{
+    std::scoped_lock lock(sinkMutex());
+    if (currentSink())
+        currentSink()(text);
+    else if (debugEnabled())
+        writeToStderr(text);
+}
+
+DebugSink setDebugSink(DebugSink sink)
+{
+    std::scoped_lock lock(sinkMutex());
+    DebugSink previous = std::move(currentSink());
+    currentSink() = std::move(sink);
+    return previous;
+}
+
+} // namespace lumarc::platform
