@@ -1,0 +1,223 @@
+// Parsing and running lumarc-ini command lines.
+#include "ini_command.h"
+
+#include "platform/folders.h"
+#include "platform/profile.h"
+#include "shared/settings_file.h"
+
+#include <charconv>
+#include <istream>
+#include <optional>
+#include <ostream>
+
+namespace lumarc::tools {
+namespace {
+
+constexpr const char* kUsage =
+    R"(usage: lumarc-ini COMMAND FILE ARGUMENTS...
+
+Reads and changes ini files; each change is atomic, so it is safe while the
+Lumarc programs run. FILE is a path, or --settings for the shared settings
+file, or --launch for the launch settings file.
+
+  get FILE SECTION KEY [DEFAULT] [--capacity N]
+        print the value (or DEFAULT), as read into a buffer of N bytes
+  get-int FILE SECTION KEY [DEFAULT]
+        print the value read as an integer, as an unsigned 32-bit number
+  set FILE SECTION KEY VALUE         write a value
+  delete FILE SECTION KEY            remove a key
+  erase-section FILE SECTION         remove a section and all its keys
+  get-section FILE SECTION           print the section's key=value lines
+  set-section FILE SECTION           replace the section with the key=value
+                                     lines read from standard input
+  --help, --version
+
+A missing file reads as empty. Exit status: 0 success, 1 a write failed,
+2 a wrong command line.
+)";
+
+constexpr const char* kVersion = "lumarc-ini 0.1.0\n";
+
+struct CommandLine {
+    std::vector<std::string> words;
+    std::optional<size_t> capacity;
+    std::optional<std::filesystem::path> file;
+    bool sharedFolder = false; // the file lies in the shared settings folder
+};
+
+struct Spec {
+    const char* name;
+    size_t minWords; // after the command and the file
+    size_t maxWords;
+};
+
+constexpr Spec kCommands[] = {
+    {"get", 2, 3},           {"get-int", 2, 3},     {"set", 3, 3},         {"delete", 2, 2},
+    {"erase-section", 1, 1}, {"get-section", 1, 1}, {"set-section", 1, 1},
+};
+
+std::optional<size_t> parseSize(const std::string& text)
+{
+    size_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int32_t> parseInt32(const std::string& text)
+{
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < INT32_MIN ||
+        value > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+int usageError(std::ostream& err, const std::string& message)
+{
+    err << "lumarc-ini: " << message << "\n(lumarc-ini --help shows the usage)\n";
+    return kExitUsage;
+}
+
+int writeResult(const Status& status, const std::filesystem::path& file, std::ostream& err)
+{
+    if (status)
+        return kExitOk;
+    err << "lumarc-ini: cannot change " << file.string() << ": " << status.error().text << "\n";
+    return kExitFailed;
+}
+
+// key=value lines from standard input; blank lines are skipped.
+std::optional<std::vector<platform::ProfileEntry>> readEntries(std::istream& in,
+                                                                std::ostream& err)
+{
+    std::vector<platform::ProfileEntry> entries;
+    std::string line;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (platform::trimBlanks(line).empty())
+            continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            err << "lumarc-ini: standard input line " << number << " has no '='\n";
+            return std::nullopt;
+        }
+        entries.push_back({std::string(platform::trimBlanks(line.substr(0, eq))),
+                           std::string(platform::trimBlanks(line.substr(eq + 1)))});
+    }
+    return entries;
+}
+
+} // namespace
+
+int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                  std::ostream& err)
+{
+    CommandLine line;
+    bool onlyWords = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyWords || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            // Everything else is a word, "-1" (a negative default) included.
+            line.words.push_back(arg);
+        } else if (arg == "--") {
+            onlyWords = true;
+        } else if (arg == "--help") {
+            out << kUsage;
+            return kExitOk;
+        } else if (arg == "--version") {
+            out << kVersion;
+            return kExitOk;
+        } else if (arg == "--settings" || arg == "--launch") {
+            if (line.file)
+                return usageError(err, "more than one file given");
+            line.file = arg == "--settings" ? shared::settingsFilePath() : shared::launchFilePath();
+            line.sharedFolder = true;
+        } else if (arg == "--capacity" || arg.rfind("--capacity=", 0) == 0) {
+            std::string value;
+            if (arg == "--capacity") {
+                if (i + 1 >= args.size())
+                    return usageError(err, "--capacity needs a number");
+                value = args[++i];
+            } else {
+                value = arg.substr(std::string("--capacity=").size());
+            }
+            line.capacity = parseSize(value);
+            if (!line.capacity)
+                return usageError(err, "--capacity needs a number, not '" + value + "'");
+        } else {
+            return usageError(err, "unknown option " + arg);
+        }
+    }
+    if (line.words.empty())
+        return usageError(err, "no command given");
+
+    const std::string command = line.words.front();
+    line.words.erase(line.words.begin());
+    const Spec* spec = nullptr;
+    for (const Spec& candidate : kCommands)
+        if (command == candidate.name)
+            spec = &candidate;
+    if (spec == nullptr)
+        return usageError(err, "unknown command '" + command + "'");
+    if (!line.file) {
+        if (line.words.empty())
+            return usageError(err, command + ": no file given");
+        line.file = line.words.front();
+        line.words.erase(line.words.begin());
+    }
+    if (line.words.size() < spec->minWords || line.words.size() > spec->maxWords)
+        return usageError(err, command + ": wrong number of arguments");
+    if (line.capacity && command != "get")
+        return usageError(err, "--capacity belongs to get");
+
+    platform::Profile profile(*line.file);
+    const auto& w = line.words;
+    const std::string fallback = w.size() > 2 ? w[2] : "";
+
+    if (command == "get") {
+        if (!line.capacity) {
+            out << profile.readString(w[0], w[1], fallback) << "\n";
+            return kExitOk;
+        }
+        std::string buffer(*line.capacity, '\0');
+        const size_t n = profile.readString(w[0], w[1], fallback, buffer.data(), buffer.size());
+        out << buffer.substr(0, n) << "\n";
+        return kExitOk;
+    }
+    if (command == "get-int") {
+        const auto dflt = w.size() > 2 ? parseInt32(w[2]) : std::optional<int32_t>(0);
+        if (!dflt)
+            return usageError(err, "get-int: the default must be a 32-bit number");
+        out << profile.readInt(w[0], w[1], *dflt) << "\n";
+        return kExitOk;
+    }
+    if (command == "get-section") {
+        for (const auto& entry : profile.readSection(w[0]))
+            out << entry.key << "=" << entry.value << "\n";
+        return kExitOk;
+    }
+
+    // Changes. The shared settings folder is created on demand; a folder
+    // the user named must exist.
+    if (line.sharedFolder) {
+        if (auto made = platform::ensureFolder(line.file->parent_path()); !made)
+            return writeResult(made, *line.file, err);
+    }
+    if (command == "set")
+        return writeResult(profile.writeString(w[0], w[1], w[2]), *line.file, err);
+    if (command == "delete")
+        return writeResult(profile.deleteKey(w[0], w[1]), *line.file, err);
+    if (command == "erase-section")
+        return writeResult(profile.eraseSection(w[0]), *line.file, err);
+    // set-section
+    const auto entries = readEntries(in, err);
+    if (!entries)
+        return kExitUsage;
+    return writeResult(profile.writeSection(w[0], *entries), *line.file, err);
+}
+
+} // namespace lumarc::tools

@@ -1,0 +1,107 @@
+// lumarc-ini command lines, run in-process.
+#include "platform/file_io.h"
+#include "platform/tests/temp_folder.h"
+#include "shared/settings_file.h"
+#include "tools/ini_command.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace lumarc::tools {
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class IniCommand : public ::testing::Test {
+protected:
+    Outcome run(std::vector<std::string> args, const std::string& input = "")
+    {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        const int code = runIniCommand(args, in, out, err);
+        return {code, out.str(), err.str()};
+    }
+    std::string file(const std::string& name) { return (m_sandbox.root() / name).string(); }
+
+    lumarc::testing::SandboxEnvironment m_sandbox;
+};
+
+TEST_F(IniCommand, ReadsFromAMissingFileAsDefaults)
+{
+    EXPECT_EQ(run({"get", file("none.ini"), "Common", "IP"}).out, "\n");
+    EXPECT_EQ(run({"get", file("none.ini"), "Common", "IP", "0.0.0.0"}).out, "0.0.0.0\n");
+    const Outcome negative = run({"get-int", file("none.ini"), "Common", "Current", "-1"});
+    EXPECT_EQ(negative.code, kExitOk);
+    EXPECT_EQ(negative.out, "4294967295\n");
+    EXPECT_EQ(run({"get-int", "--settings", "TimeOut", "MonIf", "10"}).out, "10\n");
+    EXPECT_EQ(run({"get-section", file("none.ini"), "Common"}).out, "");
+}
+
+TEST_F(IniCommand, GetPrintsWhatABufferOfTheCapacityReceives)
+{
+    ASSERT_EQ(run({"set", file("a.ini"), "1", "Scanner", "ORBIX-4000 DUPLEX"}).code, kExitOk);
+    EXPECT_EQ(run({"get", file("a.ini"), "1", "Scanner", "--capacity", "16"}).out,
+              "ORBIX-4000 DUPL\n");
+    EXPECT_EQ(run({"get", "--capacity=1", file("a.ini"), "1", "Scanner"}).out, "\n");
+    EXPECT_EQ(run({"get", file("a.ini"), "1", "Scanner", "--capacity", "0"}).out, "\n");
+    EXPECT_EQ(run({"get", file("a.ini"), "1", "Scanner"}).out, "ORBIX-4000 DUPLEX\n");
+}
+
+TEST_F(IniCommand, ChangesSectionsAndKeys)
+{
+    const std::string f = file("b.ini");
+    ASSERT_EQ(run({"set-section", f, "2"}, "IP=192.0.2.2\r\n\nAuto = 1\n").code, kExitOk);
+    ASSERT_EQ(run({"set", f, "2", "Status", "1"}).code, kExitOk);
+    EXPECT_EQ(run({"get-section", f, "2"}).out, "IP=192.0.2.2\nAuto=1\nStatus=1\n");
+    ASSERT_EQ(run({"delete", f, "2", "Auto"}).code, kExitOk);
+    ASSERT_EQ(run({"delete", f, "2", "Auto"}).code, kExitOk) << "deleting twice is fine";
+    EXPECT_EQ(run({"get-section", f, "2"}).out, "IP=192.0.2.2\nStatus=1\n");
+    ASSERT_EQ(run({"erase-section", f, "2"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "");
+}
+
+TEST_F(IniCommand, SettingsShorthandCreatesTheSharedFolder)
+{
+    ASSERT_EQ(run({"set", "--settings", "Common", "TrgPort", "3000"}).code, kExitOk);
+    EXPECT_EQ(shared::SettingsFile().trgPort(), 3000u);
+    ASSERT_EQ(run({"set", "--launch", "Launch", "Scan_Apl", "/usr/bin/true"}).code, kExitOk);
+    EXPECT_TRUE(std::filesystem::exists(shared::launchFilePath()));
+}
+
+TEST_F(IniCommand, FailedWritesAndBadCommandLinesExitNonZeroWithAMessage)
+{
+    const Outcome noFolder = run({"set", file("missing/a.ini"), "s", "k", "v"});
+    EXPECT_EQ(noFolder.code, kExitFailed);
+    EXPECT_NE(noFolder.err.find("cannot change"), std::string::npos) << noFolder.err;
+
+    const Outcome injected = run({"set", file("a.ini"), "s", "k", "v\n[x]"});
+    EXPECT_EQ(injected.code, kExitFailed);
+    EXPECT_FALSE(std::filesystem::exists(file("a.ini")));
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {},
+             {"frobnicate", file("a.ini")},
+             {"get", file("a.ini"), "s"},
+             {"set", file("a.ini"), "s", "k"},
+             {"get", file("a.ini"), "s", "k", "--capacity", "x"},
+             {"get-int", file("a.ini"), "s", "k", "ten"},
+             {"get-int", file("a.ini"), "s", "k", "--capacity", "3"},
+             {"get", "--settings", "--launch", "s", "k"},
+             {"get", file("a.ini"), "s", "k", "--bogus"},
+         }) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, kExitUsage) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_EQ(run({"set-section", file("a.ini"), "s"}, "novalue\n").code, kExitUsage);
+    EXPECT_EQ(run({"--help"}).code, kExitOk);
+}
+
+} // namespace
+} // namespace lumarc::tools
