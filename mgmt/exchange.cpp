@@ -1,0 +1,149 @@
+// The exchange with its retry rules and the framed receive.
+#include "exchange.h"
+
+#include "diagnostics.h"
+
+#include "platform/message_pump.h"
+#include "platform/net_socket.h"
+#include "platform/tick_count.h"
+#include "shared/message_header.h"
+
+#include <thread>
+
+namespace lumarc::mgmt {
+namespace {
+
+constexpr int kConnectAttempts = 4;
+constexpr int kGreetingAttempts = 12; // connection failures count here too
+constexpr std::chrono::milliseconds kRetryPause{10};
+constexpr uint32_t kFailedExchange = 0x80000004u;
+
+ExchangeResult failed(uint16_t category)
+{
+    logFailure(event::kExchange, category);
+    return ExchangeResult{ExchangeResult::Kind::Failed, 0, 0, 0, 0};
+}
+
+} // namespace
+
+uint32_t ExchangeResult::exportResult() const
+{
+    switch (kind) {
+    case Kind::Reply:
+    case Kind::NoConnection:
+        return code;
+    case Kind::Failed:
+        break;
+    }
+    return kFailedExchange;
+}
+
+int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::milliseconds timeout)
+{
+    // Signed arithmetic as the unit's length word is compared as a signed
+    // number; the limit never exceeds the buffer.
+    int64_t limit = static_cast<int64_t>(buffer.size());
+    size_t received = 0;
+    bool lengthKnown = false;
+    while (static_cast<int64_t>(received) < limit) {
+        auto ready = platform::waitReadable(fd, timeout);
+        if (!ready) {
+            debugLine("データ受信失敗 : %u\n", ready.error().code);
+            return -1;
+        }
+        if (!*ready) {
+            debugLine("データ受信タイムアウトイベント発生\n");
+            logFailure(event::kTransfer, category::kTransferFailed);
+            return -1;
+        }
+        // Until the length word is complete, read only its 4 bytes.
+        const size_t want = lengthKnown ? static_cast<size_t>(limit) - received
+                                        : std::min<size_t>(4 - received, buffer.size() - received);
+        auto got = platform::receiveSome(fd, buffer.subspan(received, want));
+        if (!got) {
+            debugLine("受信失敗 : %u\n", got.error().code);
+            return -1;
+        }
+        if (*got == 0) {
+            // The unit closed the connection: what arrived is the reply.
+            debugLine("ソケット切断イベント\n");
+            debugLine("ソケット切断\n");
+            break;
+        }
+        received += *got;
+        if (!lengthKnown && received >= 4) {
+            lengthKnown = true;
+            const auto length = static_cast<int32_t>(shared::readLe32(buffer, 0));
+            if (length < limit)
+                limit = std::max<int64_t>(length, 4);
+        }
+    }
+    return static_cast<int64_t>(received);
+}
+
+ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
+                        std::span<uint8_t> reply, const ExchangeOptions& options)
+{
+    const platform::Endpoint unit{address, options.port};
+    int attempts = 0;
+    for (;;) {
+        platform::deliverPendingMessages();
+        auto connection = platform::tcpSocket();
+        if (!connection) {
+            reportError("Error socket()\n", connection.error().code);
+            return ExchangeResult{ExchangeResult::Kind::NoConnection, connection.error().code, 0,
+                                  0, 0};
+        }
+        const int fd = connection->get();
+        if (auto connected = platform::connectSocket(fd, unit, options.transferTimeout);
+            !connected) {
+            connection->reset();
+            if (++attempts >= kConnectAttempts) {
+                reportError("ソケット接続失敗", connected.error().code);
+                logFailure(event::kExchange, category::kConnectExhausted);
+                return ExchangeResult{ExchangeResult::Kind::NoConnection,
+                                      connected.error().code, 0, 0, 0};
+            }
+            std::this_thread::sleep_for(kRetryPause);
+            continue;
+        }
+
+        uint8_t greetingBytes[shared::kHeaderSize] = {};
+        if (receiveFramed(fd, greetingBytes, options.transferTimeout) <
+            static_cast<int64_t>(shared::kHeaderSize))
+            return failed(category::kExchangeFailed);
+        const auto greeting = shared::decodeHeader(greetingBytes);
+        if (greeting->code != shared::kGreetingAccept) {
+            debugLine("接続拒否(Try回数:%d,Code:%d)\n", attempts + 1,
+                      static_cast<int>(greeting->code));
+            if (++attempts >= kGreetingAttempts)
+                return failed(category::kExchangeFailed);
+            platform::shutdownBoth(fd);
+            connection->reset();
+            std::this_thread::sleep_for(kRetryPause);
+            continue;
+        }
+
+        ExchangeResult result;
+        result.sendTick = platform::tickCount();
+        if (auto sent = platform::sendAll(fd, request); !sent) {
+            debugLine("データ送信失敗(%u)\n", sent.error().code);
+            return failed(category::kExchangeSendFailed);
+        }
+        const int64_t received = receiveFramed(fd, reply, options.transferTimeout);
+        result.replyTick = platform::tickCount();
+        // A reply without a whole header carries no status: never success.
+        if (received < static_cast<int64_t>(shared::kHeaderSize)) {
+            if (received >= 0)
+                debugLine("short reply %lld/%zu\n", static_cast<long long>(received),
+                          shared::kHeaderSize);
+            return failed(category::kExchangeFailed);
+        }
+        result.kind = ExchangeResult::Kind::Reply;
+        result.received = static_cast<size_t>(received);
+        result.code = shared::decodeHeader(reply)->code;
+        return result;
+    }
+}
+
+} // namespace lumarc::mgmt

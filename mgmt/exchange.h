@@ -1,0 +1,60 @@
+// One management exchange: connect to the unit's port 10002, take the
+// greeting, send one request, receive one reply, close.
+//
+//   connect --fail (4th)--> NoConnection (Windows Sockets code)
+//      |  fail: pause 10 ms, deliver pending messages, retry
+//      v
+//   greeting --refused (12th)--> Failed
+//      |  refused: shut down, pause 10 ms, retry (same counter)
+//      v
+//   send request --error--> Failed
+//      v
+//   framed receive --time-out, error, shorter than a header--> Failed
+//      v
+//   Reply (status = the reply's code)
+//
+// Blocks the calling thread for the whole exchange; each wait for data is
+// bounded by the transfer time-out, each connection attempt too. Exchanges of
+// different threads share nothing.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace lumarc::mgmt {
+
+constexpr uint16_t kManagementPort = 10002;
+
+struct ExchangeOptions {
+    uint16_t port = kManagementPort;
+    std::chrono::milliseconds transferTimeout{10000};
+};
+
+struct ExchangeResult {
+    enum class Kind { Reply, Failed, NoConnection };
+    Kind kind = Kind::Failed;
+    uint32_t code = 0;     // the reply's status, or the Windows Sockets code
+    size_t received = 0;   // bytes of the reply, header included
+    uint32_t sendTick = 0; // tick count before sending
+    uint32_t replyTick = 0; // tick count after the reply
+
+    // The export's result: the status, the Windows Sockets code, or
+    // 0x80000004 for a failed exchange.
+    uint32_t exportResult() const;
+};
+
+// Runs one exchange with the unit at address (network byte order). reply is
+// the caller's zero-filled buffer; its size is the reply capacity. Bytes of a
+// reply beyond the capacity are discarded with the connection.
+ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
+                        std::span<uint8_t> reply, const ExchangeOptions& options);
+
+// The framed receive: reads one message into buffer, at most buffer.size()
+// bytes and at most as many as its length word says. Every wait is bounded
+// by timeout. Returns the bytes received, or -1 on time-out or error (a
+// length word below 4 or negative ends the receive after those 4 bytes).
+int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::milliseconds timeout);
+
+} // namespace lumarc::mgmt

@@ -1,0 +1,72 @@
+// Start-up and clean-up of the library.
+#include "library_state.h"
+
+#include "diagnostics.h"
+
+#include "platform/error_codes.h"
+#include "shared/settings_file.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace lumarc::mgmt {
+namespace {
+
+std::mutex g_stateMutex;
+LibrarySettings g_settings;
+std::atomic<bool> g_started{false};
+
+// The level is read when the library is loaded, as on attach.
+[[maybe_unused]] const bool g_levelLoaded = [] {
+    loadEventLogLevel();
+    return true;
+}();
+
+} // namespace
+
+int32_t startLibrary(uintptr_t window, uint32_t message)
+{
+    loadEventLogLevel();
+    const shared::SettingsFile file;
+    LibrarySettings settings;
+    settings.triggerPort = static_cast<uint16_t>(file.trgPort());
+    settings.searchBoxSeconds = static_cast<int32_t>(file.searchBoxSeconds());
+    settings.monIfSeconds = static_cast<int32_t>(file.monIfSeconds());
+    {
+        std::scoped_lock lock(g_stateMutex);
+        g_settings = settings;
+    }
+    g_started = true;
+    if (window == 0 || message == 0)
+        return 0;
+    // The trigger-port listener is not part of this build yet: say so
+    // instead of pretending that button events will arrive.
+    const uint32_t code = reportError("Make dialog thread error\n", platform::win32::kNotSupported);
+    logFailure(event::kStartup, 0);
+    return static_cast<int32_t>(code);
+}
+
+int32_t cleanupLibrary()
+{
+    g_started = false;
+    return 0;
+}
+
+bool libraryStarted()
+{
+    return g_started;
+}
+
+LibrarySettings librarySettings()
+{
+    std::scoped_lock lock(g_stateMutex);
+    return g_settings;
+}
+
+std::chrono::milliseconds transferTimeout()
+{
+    const int32_t seconds = librarySettings().monIfSeconds;
+    return std::chrono::seconds(seconds > 0 ? seconds : 1);
+}
+
+} // namespace lumarc::mgmt

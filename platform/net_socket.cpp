@@ -1,0 +1,266 @@
+// Socket helpers over the BSD socket interface.
+#include "net_socket.h"
+
+#include "error_codes.h"
+#include "unit_address.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace lumarc::platform {
+namespace {
+
+sockaddr_in toSockaddr(const Endpoint& endpoint)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(endpoint.port);
+    address.sin_addr.s_addr = endpoint.address;
+    return address;
+}
+
+Endpoint fromSockaddr(const sockaddr_in& address)
+{
+    return Endpoint{address.sin_addr.s_addr, ntohs(address.sin_port)};
+}
+
+void setNoDelay(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int pollMs(std::chrono::milliseconds timeout)
+{
+    if (timeout.count() < 0)
+        return -1;
+    return static_cast<int>(std::min<int64_t>(timeout.count(), 1 << 30));
+}
+
+} // namespace
+
+std::string endpointText(const Endpoint& endpoint)
+{
+    return addressText(endpoint.address) + ":" + std::to_string(endpoint.port);
+}
+
+Result<UniqueFd> tcpSocket()
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return socketError("socket", errno);
+    return fd;
+}
+
+Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeout)
+{
+    // Non-blocking for the connect only, so that the wait has a bound; the
+    // callers bound every later wait with waitReadable.
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const sockaddr_in address = toSockaddr(to);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS)
+            return socketError("connect " + endpointText(to), errno);
+        pollfd p{fd, POLLOUT, 0};
+        int n;
+        do {
+            n = ::poll(&p, 1, pollMs(timeout));
+        } while (n < 0 && errno == EINTR);
+        if (n == 0)
+            return socketError("connect " + endpointText(to), ETIMEDOUT);
+        int err = 0;
+        socklen_t length = sizeof err;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
+        if (n < 0 || err != 0)
+            return socketError("connect " + endpointText(to), n < 0 ? errno : err);
+    }
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    setNoDelay(fd);
+    return {};
+}
+
+Result<UniqueFd> connectTcp(const Endpoint& to, std::chrono::milliseconds timeout)
+{
+    auto fd = tcpSocket();
+    if (!fd)
+        return fd;
+    if (auto connected = connectSocket(fd->get(), to, timeout); !connected)
+        return connected.error();
+    return fd;
+}
+
+Result<UniqueFd> listenTcp(const Endpoint& at, int backlog)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return socketError("socket", errno);
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = toSockaddr(at);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return socketError("bind " + endpointText(at), errno);
+    if (::listen(fd.get(), backlog) != 0)
+        return socketError("listen " + endpointText(at), errno);
+    return fd;
+}
+
+Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    int fd;
+    do {
+        fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return socketError("accept", errno);
+    setNoDelay(fd);
+    if (peer != nullptr)
+        *peer = fromSockaddr(address);
+    return UniqueFd(fd);
+}
+
+Status setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes)
+{
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) !=
+            0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0)
+        return socketError("keep-alive", errno);
+    return {};
+}
+
+Status sendAll(int fd, std::span<const uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return socketError("send", errno);
+        }
+        bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    return {};
+}
+
+Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd)
+{
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const nfds_t count = wakeFd >= 0 ? 2 : 1;
+    int n;
+    do {
+        n = ::poll(p, count, pollMs(timeout));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return socketError("poll", errno);
+    if (count == 2 && (p[1].revents & POLLIN) != 0)
+        return Error{win32::kOperationAborted, "wait ended for shut-down"};
+    return n > 0;
+}
+
+Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes)
+{
+    for (;;) {
+        const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), 0);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno != EINTR)
+            return socketError("recv", errno);
+    }
+}
+
+void shutdownBoth(int fd)
+{
+    ::shutdown(fd, SHUT_RDWR);
+}
+
+Result<Endpoint> localEndpoint(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return socketError("getsockname", errno);
+    return fromSockaddr(address);
+}
+
+Result<Endpoint> peerEndpoint(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return socketError("getpeername", errno);
+    return fromSockaddr(address);
+}
+
+Result<UniqueFd> bindUdp(const Endpoint& at, bool broadcast)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return socketError("socket", errno);
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    if (broadcast && ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        return socketError("broadcast option", errno);
+    const sockaddr_in address = toSockaddr(at);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return socketError("bind " + endpointText(at), errno);
+    return fd;
+}
+
+Status sendDatagram(int fd, const Endpoint& to, std::span<const uint8_t> bytes)
+{
+    const sockaddr_in address = toSockaddr(to);
+    ssize_t n;
+    do {
+        n = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return socketError("sendto " + endpointText(to), errno);
+    if (static_cast<size_t>(n) != bytes.size())
+        return Error{wsa::kMessageSize, "sendto " + endpointText(to) + ": datagram cut short"};
+    return {};
+}
+
+Result<size_t> receiveDatagram(int fd, std::span<uint8_t> bytes, Endpoint* from)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ssize_t n;
+    do {
+        n = ::recvfrom(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                       &length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return socketError("recvfrom", errno);
+    if (from != nullptr)
+        *from = fromSockaddr(address);
+    return static_cast<size_t>(n);
+}
+
+Result<IcmpSocket> openIcmp(uint16_t identifier)
+{
+    UniqueFd raw(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (raw)
+        return IcmpSocket{std::move(raw), IcmpKind::Raw};
+    const int rawError = errno;
+    UniqueFd dgram(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!dgram)
+        return socketError("ICMP socket (raw refused too)", rawError);
+    const sockaddr_in address = toSockaddr(Endpoint{0, identifier});
+    if (::bind(dgram.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return socketError("bind ICMP identifier", errno);
+    return IcmpSocket{std::move(dgram), IcmpKind::Datagram};
+}
+
+} // namespace lumarc::platform

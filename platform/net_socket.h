@@ -1,0 +1,87 @@
+// Sockets for the protocol code: TCP connections with time-outs, listeners,
+// datagrams and ICMP, with every failure reported as a Windows Sockets code.
+//
+// Addresses are IPv4 in network byte order, as resolveUnitAddress gives them.
+// Every wait has a time-out; functions that block say how long.
+#pragma once
+
+#include "result.h"
+#include "unique_fd.h"
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace lumarc::platform {
+
+struct Endpoint {
+    uint32_t address = 0; // network byte order
+    uint16_t port = 0;    // host byte order
+    bool operator==(const Endpoint&) const = default;
+};
+
+std::string endpointText(const Endpoint& endpoint); // "192.0.2.7:10002"
+
+// A new TCP socket (not connected).
+Result<UniqueFd> tcpSocket();
+
+// Connects a new TCP socket, waiting at most timeout; on failure the socket
+// is of no further use. TCP_NODELAY is set on success.
+Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeout);
+
+// tcpSocket and connectSocket in one, waiting at most timeout. TCP_NODELAY is set: the
+// protocols send small requests and wait for the answer. Fails with 10061
+// (refused), 10060 (timed out), 10065 (unreachable), ...
+Result<UniqueFd> connectTcp(const Endpoint& to, std::chrono::milliseconds timeout);
+
+// A listening TCP socket (SO_REUSEADDR, so a restarted server can bind at
+// once). Fails with 10048 when another socket has the port.
+Result<UniqueFd> listenTcp(const Endpoint& at, int backlog = 16);
+
+// Accepts one connection; TCP_NODELAY is set on it. The peer is stored in
+// peer when it is not null.
+Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer = nullptr);
+
+// Keep-alive probing on a connection: idle seconds, interval, probes.
+Status setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes);
+
+// Sends every byte (never raises SIGPIPE).
+Status sendAll(int fd, std::span<const uint8_t> bytes);
+
+// Waits until fd is readable (or the peer closed), or the time-out passes;
+// true when readable. A negative time-out waits without end. With a wake
+// descriptor (an eventfd, -1 for none) the wait also ends when it becomes
+// readable, reported as Error code 995 (operation aborted).
+Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd = -1);
+
+// Reads what is there, at most bytes.size(); 0 means the peer closed.
+Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes);
+
+// Shuts a connection down in both directions.
+void shutdownBoth(int fd);
+
+// The local and remote ends of a socket.
+Result<Endpoint> localEndpoint(int fd);
+Result<Endpoint> peerEndpoint(int fd);
+
+// UDP: a socket bound to at (SO_REUSEADDR and SO_REUSEPORT, so several
+// listeners on one machine share a port), optionally with SO_BROADCAST.
+Result<UniqueFd> bindUdp(const Endpoint& at, bool broadcast);
+Status sendDatagram(int fd, const Endpoint& to, std::span<const uint8_t> bytes);
+// One datagram, at most bytes.size() of it; the sender goes to from.
+Result<size_t> receiveDatagram(int fd, std::span<uint8_t> bytes, Endpoint* from);
+
+// ICMP echo. A raw socket when allowed (replies then start with the IPv4
+// header), else the unprivileged ICMP datagram socket (replies without IP
+// header, identifier chosen by binding). kind tells which one was made.
+enum class IcmpKind { Raw, Datagram };
+struct IcmpSocket {
+    UniqueFd fd;
+    IcmpKind kind = IcmpKind::Raw;
+};
+// identifier is used by the datagram kind, whose kernel writes the bound
+// "port" into the echo's identifier field.
+Result<IcmpSocket> openIcmp(uint16_t identifier);
+
+} // namespace lumarc::platform
