@@ -1,6 +1,11 @@
 #!/bin/sh
-# The main job: a simulated unit in a private network namespace, shown with
-# the lumarc command. It arrives with the management library.
-echo "demo: the main job is not available yet; it arrives with the management library" >&2
-echo "demo: and the simulated unit. Today: ./scripts/setup.sh && cmake --workflow --preset default" >&2
-exit 0
+# The main job: a simulated Lumarc unit in a private network namespace,
+# shown with the lumarc command. Installs and builds what is missing first.
+set -eu
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target lumarc lumarc-unitsim
+
+exec cmake/run-in-netns.sh sh scripts/demo-inside.sh build/default/bin

@@ -1,0 +1,769 @@
+// Parsing and running lumarc command lines over the library's exports.
+#include "lumarc_command.h"
+
+#include "mgmt/zorvan.h"
+#include "platform/console.h"
+#include "platform/error_codes.h"
+#include "platform/file_io.h"
+#include "platform/unit_address.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <istream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+namespace lumarc::tools {
+namespace {
+
+constexpr const char* kVersion = "lumarc 0.1.0\n";
+constexpr const char* kAdminName = "root";
+constexpr uint32_t kUserDatabaseFile = ZORVAN_USERDB_BUFFER_SIZE;
+
+constexpr const char* kUsage = R"(usage: lumarc [OPTIONS] COMMAND [ARGUMENTS]
+
+Manages a Lumarc unit over the network.
+
+Options:
+  -u, --unit ADDRESS   the unit: dotted IPv4 or host name (or $LUMARC_UNIT)
+  --pin PIN            the administrator PIN; "-" reads it from standard input
+                       (or $LUMARC_PIN; otherwise it is asked on the terminal)
+  --user-pin PIN       a user's PIN for user-add and user-modify; "-" reads it
+                       from standard input (after the administrator PIN)
+  --new-pin PIN        the new administrator PIN for set-admin-pin; "-" reads it
+  --host HOST          the host that receives a user's button events
+                       (default: this PC's address)
+  --trigger-port N     with set-name: the port units connect back to
+  --key KEY            with backup and restore: the backup's password
+  --timeout SECONDS    with echo (default 5)
+  --json               print machine-readable JSON
+  --no-maintenance     do not wrap administrator commands in maintenance mode
+  --help, --version
+
+Commands (A: needs the administrator PIN):
+  info                       name, firmware, network settings and scanner
+  name | firmware | netinfo | scaninfo
+  echo                       ICMP echo; prints the time in milliseconds
+  set-name NAME              (A) rename the unit
+  users                      (A) list the registered users
+  user-add NAME              register a user (with --user-pin, --host)
+  user-modify NAME           (A) change a user's PIN and host
+  user-delete NAME           (A) delete a user
+  backup FILE                (A) save the user table (with --key)
+  restore FILE               (A) load a saved user table (with --key)
+  set-admin-pin              (A) change the administrator PIN (--new-pin)
+  maintenance on|off         (A) enter or leave maintenance mode
+  scanner-mode on|off        enter or leave scanner-information mode
+  panel TEXT                 show a text on the unit's panel
+  report CODE                report a launch outcome (0-3) to the unit
+  flash-read TARGET LENGTH FILE   (A) read flash memory into FILE
+  flash-write TARGET FILE         (A) write FILE into flash memory
+  test lcd VALUE | lcd-light VALUE | panel-key KEY | fp-status |
+       fp-image FILE | fp-sensor FILE | lan-speed BYTES | mode on|off |
+       init (A) | devinfo HEX24 (A)       operator tests
+
+PINs are never echoed. Exit status: 0 success, 1 failure (the library's
+result code and its meaning are printed), 2 a wrong command line.
+)";
+
+struct Options {
+    std::string unit;
+    std::optional<std::string> pin;
+    std::optional<std::string> userPin;
+    std::optional<std::string> newPin;
+    std::optional<std::string> host;
+    std::optional<uint32_t> triggerPort;
+    std::optional<std::string> key;
+    int32_t timeout = 5;
+    bool json = false;
+    bool maintenance = true;
+    std::vector<std::string> words;
+};
+
+class UsageError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Failure with the library's result: printed with its meaning.
+struct CommandFailure {
+    std::string what;
+    uint32_t result;
+};
+
+std::string jsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Text of a fixed-width field: up to the first NUL, never past the width.
+std::string fieldText(const char* field, size_t width)
+{
+    return std::string(field, strnlen(field, width));
+}
+
+std::string numberFormAddress(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", value >> 24, (value >> 16) & 0xFF,
+                  (value >> 8) & 0xFF, value & 0xFF);
+    return text;
+}
+
+std::string macText(const uint8_t* mac)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string trimmed(std::string text)
+{
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.pop_back();
+    return text;
+}
+
+uint32_t parseNumber(const std::string& text, const char* what)
+{
+    uint32_t value = 0;
+    int base = 10;
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        throw UsageError(std::string(what) + " must be a number, not '" + text + "'");
+    return value;
+}
+
+bool parseOnOff(const std::string& text)
+{
+    if (text == "on")
+        return true;
+    if (text == "off")
+        return false;
+    throw UsageError("expected on or off, not '" + text + "'");
+}
+
+class Session {
+public:
+    Session(Options options, std::istream& in, std::ostream& out)
+        : m_options(std::move(options)), m_in(in), m_out(out)
+    {
+    }
+
+    int run();
+
+private:
+    const std::string& word(size_t index, const char* what)
+    {
+        if (index >= m_options.words.size())
+            throw UsageError(std::string("missing ") + what);
+        return m_options.words[index];
+    }
+    void expectWords(size_t count)
+    {
+        if (m_options.words.size() != count)
+            throw UsageError(m_options.words.front() + ": wrong number of arguments");
+    }
+    // A secret from its option ("-": the next line of standard input), or
+    // the fall-backs.
+    std::string secret(const std::optional<std::string>& given, const char* environment,
+                       const char* prompt)
+    {
+        if (given && *given != "-")
+            return *given;
+        if (given) {
+            std::string line;
+            if (!std::getline(m_in, line))
+                throw UsageError(std::string("standard input ended before the ") + prompt);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+        if (environment != nullptr) {
+            if (const char* value = std::getenv(environment))
+                return value;
+        }
+        auto typed = platform::readSecretFromTerminal(std::string(prompt) + ": ");
+        if (!typed)
+            throw UsageError(std::string("no ") + prompt + " given (use --pin - to read it from "
+                                                            "standard input)");
+        return *typed;
+    }
+    const std::string& adminPin()
+    {
+        if (!m_adminPin)
+            m_adminPin = secret(m_options.pin, "LUMARC_PIN", "administrator PIN");
+        return *m_adminPin;
+    }
+    void check(uint32_t result, const std::string& what)
+    {
+        if (result != 0)
+            throw CommandFailure{what, result};
+    }
+    // Runs an administrator command inside maintenance mode, proved by the
+    // administrator PIN, and leaves the mode whatever the command's outcome.
+    void asAdministrator(const std::function<void()>& body)
+    {
+        const std::string& pin = adminPin();
+        if (!m_options.maintenance) {
+            body();
+            return;
+        }
+        check(Zorvan_MaintenanceMode(unit(), kAdminName, pin.c_str(), 1), "entering maintenance mode");
+        try {
+            body();
+        } catch (...) {
+            Zorvan_MaintenanceMode(unit(), kAdminName, pin.c_str(), 0);
+            throw;
+        }
+        check(Zorvan_MaintenanceMode(unit(), kAdminName, pin.c_str(), 0), "leaving maintenance mode");
+    }
+    const char* unit() const { return m_options.unit.c_str(); }
+    const char* host() const { return m_options.host ? m_options.host->c_str() : nullptr; }
+
+    void info(bool name, bool firmware, bool network, bool scanner);
+    void users();
+    void backup(const std::string& file);
+    void restore(const std::string& file);
+    void flashRead();
+    void flashWrite();
+    void operatorTest();
+    void done(const std::string& text)
+    {
+        if (m_options.json)
+            m_out << "{\"ok\":true}\n";
+        else
+            m_out << text << "\n";
+    }
+
+    Options m_options;
+    std::istream& m_in;
+    std::ostream& m_out;
+    std::optional<std::string> m_adminPin;
+};
+
+void Session::info(bool name, bool firmware, bool network, bool scanner)
+{
+    std::vector<std::pair<std::string, std::string>> rows; // label, JSON value
+    std::vector<std::pair<std::string, std::string>> text; // label, human text
+    const auto add = [&](const std::string& key, const std::string& label, const std::string& value,
+                         bool quoted = true) {
+        rows.emplace_back(key, quoted ? jsonString(value) : value);
+        text.emplace_back(label, value);
+    };
+    if (name) {
+        UnitNameRecord record{};
+        check(Zorvan_GetName(unit(), &record), "reading the unit name");
+        add("name", "Name", fieldText(record.name, sizeof record.name));
+        add("triggerPort", "Trigger port", std::to_string(record.triggerPort), false);
+    }
+    if (firmware) {
+        char version[ZORVAN_FIRMINFO_SIZE] = {};
+        check(Zorvan_GetFirmInfo(unit(), version, 21), "reading the firmware version");
+        add("firmware", "Firmware", fieldText(version, sizeof version));
+    }
+    if (network) {
+        NetInfoRecord record{};
+        check(Zorvan_GetNetInfo(unit(), &record), "reading the network settings");
+        add("address", "Address", platform::addressText(record.address));
+        add("subnetMask", "Subnet mask", numberFormAddress(record.subnetMask));
+        add("gateway", "Gateway", numberFormAddress(record.gateway));
+        add("primaryDns", "Primary DNS", numberFormAddress(record.primaryDns));
+        add("secondaryDns", "Secondary DNS", numberFormAddress(record.secondaryDns));
+        add("mac", "MAC", macText(record.mac));
+    }
+    if (scanner) {
+        uint32_t word = 0, inquiryLength = 0, secondLength = 0;
+        uint8_t inquiry[ZORVAN_INQUIRY_SIZE] = {};
+        uint8_t second[ZORVAN_SECOND_BLOCK_SIZE] = {};
+        check(Zorvan_GetScanInfo(unit(), &word, &inquiryLength, &secondLength, inquiry, second),
+              "reading the scan information");
+        if (inquiryLength >= 36) {
+            const auto field = [&](size_t at, size_t width) {
+                return trimmed(std::string(reinterpret_cast<char*>(inquiry + at), width));
+            };
+            add("scannerVendor", "Scanner vendor", field(8, 8));
+            add("scannerProduct", "Scanner", field(16, 16));
+            add("scannerRevision", "Scanner revision", field(32, 4));
+        } else {
+            add("scannerProduct", "Scanner", "none");
+        }
+    }
+    if (m_options.json) {
+        m_out << "{\"unit\":" << jsonString(m_options.unit);
+        for (const auto& [key, value] : rows)
+            m_out << "," << jsonString(key) << ":" << value;
+        m_out << "}\n";
+        return;
+    }
+    m_out << "Unit " << m_options.unit << "\n";
+    for (const auto& [label, value] : text) {
+        std::string padded = "  " + label + ":";
+        padded.resize(std::max<size_t>(padded.size() + 1, 20), ' ');
+        m_out << padded << value << "\n";
+    }
+}
+
+void Session::users()
+{
+    std::vector<uint8_t> list(ZORVAN_USERLIST_SIZE, 0);
+    asAdministrator([&] {
+        check(Zorvan_GetUserList(unit(), kAdminName, adminPin().c_str(), list.data()),
+              "reading the user list");
+    });
+    if (m_options.json)
+        m_out << "[";
+    bool first = true;
+    for (size_t slot = 0; slot < ZORVAN_USER_SLOTS; ++slot) {
+        const char* record = reinterpret_cast<const char*>(list.data()) + slot * ZORVAN_USER_RECORD_SIZE;
+        const std::string name = fieldText(record, 32);
+        const std::string userHost = fieldText(record + 32, 256);
+        if (name.empty())
+            continue;
+        if (m_options.json) {
+            m_out << (first ? "" : ",") << "{\"slot\":" << slot + 1 << ",\"name\":" << jsonString(name)
+                  << ",\"host\":" << jsonString(userHost) << "}";
+        } else {
+            char line[400];
+            std::snprintf(line, sizeof line, "%2zu  %-20s  %s\n", slot + 1, name.c_str(),
+                          userHost.c_str());
+            m_out << line;
+        }
+        first = false;
+    }
+    if (m_options.json)
+        m_out << "]\n";
+    else if (first)
+        m_out << "(no users)\n";
+}
+
+void Session::backup(const std::string& file)
+{
+    if (!m_options.key)
+        throw UsageError("backup needs --key");
+    std::vector<uint8_t> block(kUserDatabaseFile, 0);
+    asAdministrator([&] {
+        check(Zorvan_GetAllUser(unit(), kAdminName, adminPin().c_str(), m_options.key->c_str(),
+                                block.data(), kUserDatabaseFile),
+              "reading the user table");
+    });
+    std::ofstream output(file, std::ios::binary | std::ios::trunc);
+    output.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    output.close();
+    if (!output)
+        throw CommandFailure{"writing " + file, platform::win32::kDiskFull};
+    done("saved the user table to " + file);
+}
+
+void Session::restore(const std::string& file)
+{
+    if (!m_options.key)
+        throw UsageError("restore needs --key");
+    auto content = platform::readWholeFile(file);
+    if (!content)
+        throw CommandFailure{"reading " + file, content.error().code};
+    if (content->size() != kUserDatabaseFile)
+        throw UsageError(file + " is not a user table backup (" + std::to_string(content->size()) +
+                         " bytes, expected " + std::to_string(kUserDatabaseFile) + ")");
+    asAdministrator([&] {
+        check(Zorvan_PutAllUser(unit(), kAdminName, adminPin().c_str(), m_options.key->c_str(),
+                                reinterpret_cast<const uint8_t*>(content->data()), kUserDatabaseFile),
+              "restoring the user table");
+    });
+    done("restored the user table from " + file);
+}
+
+void Session::flashRead()
+{
+    expectWords(4);
+    const uint32_t target = parseNumber(word(1, "TARGET"), "TARGET");
+    const uint32_t length = parseNumber(word(2, "LENGTH"), "LENGTH");
+    std::vector<uint8_t> data(length, 0);
+    asAdministrator([&] {
+        check(Zorvan_ReadFlash(unit(), kAdminName, adminPin().c_str(), target, length, data.data()),
+              "reading flash memory");
+    });
+    std::ofstream output(word(3, "FILE"), std::ios::binary | std::ios::trunc);
+    output.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (!output)
+        throw CommandFailure{"writing " + word(3, "FILE"), platform::win32::kDiskFull};
+    done("read " + std::to_string(length) + " bytes");
+}
+
+void Session::flashWrite()
+{
+    expectWords(3);
+    const uint32_t target = parseNumber(word(1, "TARGET"), "TARGET");
+    auto content = platform::readWholeFile(word(2, "FILE"));
+    if (!content)
+        throw CommandFailure{"reading " + word(2, "FILE"), content.error().code};
+    asAdministrator([&] {
+        check(Zorvan_WriteFlash(unit(), kAdminName, adminPin().c_str(), target,
+                                static_cast<uint32_t>(content->size()),
+                                reinterpret_cast<const uint8_t*>(content->data())),
+              "writing flash memory");
+    });
+    done("wrote " + std::to_string(content->size()) + " bytes");
+}
+
+void Session::operatorTest()
+{
+    const std::string& test = word(1, "the test's name");
+    const auto saveTo = [&](const std::vector<uint8_t>& data) {
+        std::ofstream output(word(2, "FILE"), std::ios::binary | std::ios::trunc);
+        output.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        if (!output)
+            throw CommandFailure{"writing " + word(2, "FILE"), platform::win32::kDiskFull};
+    };
+    if (test == "lcd") {
+        std::vector<uint32_t> values(ZORVAN_LCD_VALUES, parseNumber(word(2, "VALUE"), "VALUE"));
+        check(Zorvan_OT_LcdTest(unit(), values.data()), "the display test");
+        done("display test sent");
+    } else if (test == "lcd-light") {
+        check(Zorvan_OT_LcdLightTest(unit(), parseNumber(word(2, "VALUE"), "VALUE")), "the backlight test");
+        done("backlight test sent");
+    } else if (test == "panel-key") {
+        uint8_t key = 0;
+        check(Zorvan_OT_OpepaneTest(unit(), parseNumber(word(2, "KEY"), "KEY"), &key), "the panel test");
+        if (m_options.json)
+            m_out << "{\"key\":" << static_cast<int>(key) << "}\n";
+        else
+            m_out << "key " << static_cast<int>(key) << "\n";
+    } else if (test == "fp-status") {
+        check(Zorvan_OT_FpStatus(unit()), "the front-panel status");
+        done("front panel ready");
+    } else if (test == "fp-image") {
+        std::vector<uint8_t> image(ZORVAN_FP_IMAGE_SIZE, 0);
+        check(Zorvan_OT_GetFpImage(unit(), image.data()), "reading the front-panel image");
+        saveTo(image);
+        done("saved " + std::to_string(image.size()) + " bytes");
+    } else if (test == "fp-sensor") {
+        std::vector<uint8_t> data(ZORVAN_FP_SNSTEST_SIZE, 0);
+        check(Zorvan_OT_GetFpSnsTest(unit(), data.data()), "reading the sensor test");
+        saveTo(data);
+        done("saved " + std::to_string(data.size()) + " bytes");
+    } else if (test == "lan-speed") {
+        const uint32_t bytes = parseNumber(word(2, "BYTES"), "BYTES");
+        std::vector<uint8_t> data(bytes, 0x55);
+        int32_t ms = 0;
+        check(Zorvan_OT_LanSpeed(unit(), bytes, data.data(), &ms), "the network speed test");
+        if (m_options.json)
+            m_out << "{\"bytes\":" << bytes << ",\"milliseconds\":" << ms << "}\n";
+        else
+            m_out << bytes << " bytes there and back in " << ms << " ms\n";
+    } else if (test == "mode") {
+        check(Zorvan_OT_SetTestMode(unit(), parseOnOff(word(2, "on or off")) ? 1 : 0), "the test mode");
+        done("test mode changed");
+    } else if (test == "init") {
+        check(Zorvan_OT_InitDevice(unit(), kAdminName, adminPin().c_str()), "initialising the device");
+        done("device initialised");
+    } else if (test == "devinfo") {
+        const std::string& hex = word(2, "HEX24");
+        if (hex.size() != 24)
+            throw UsageError("devinfo needs 24 hexadecimal digits");
+        uint8_t data[ZORVAN_DEVINFO_SIZE];
+        for (size_t i = 0; i < ZORVAN_DEVINFO_SIZE; ++i)
+            data[i] = static_cast<uint8_t>(parseNumber("0x" + hex.substr(2 * i, 2), "HEX24"));
+        check(Zorvan_OT_Devinfo(unit(), kAdminName, adminPin().c_str(), data), "writing the device information");
+        done("device information written");
+    } else {
+        throw UsageError("unknown test '" + test + "'");
+    }
+}
+
+int Session::run()
+{
+    const std::string& command = m_options.words.front();
+    if (command == "info" || command == "name" || command == "firmware" || command == "netinfo" ||
+        command == "scaninfo") {
+        expectWords(1);
+        const bool all = command == "info";
+        info(all || command == "name", all || command == "firmware", all || command == "netinfo",
+             all || command == "scaninfo");
+    } else if (command == "echo") {
+        expectWords(1);
+        int32_t time = m_options.timeout;
+        const uint32_t result = Zorvan_EchoRequests(unit(), &time);
+        if (result == 1)
+            throw CommandFailure{"echo", result};
+        check(result, "echo");
+        if (m_options.json)
+            m_out << "{\"milliseconds\":" << time << "}\n";
+        else
+            m_out << "reply from " << m_options.unit << " in " << time << " ms\n";
+    } else if (command == "set-name") {
+        expectWords(2);
+        const std::string& name = word(1, "NAME");
+        if (name.size() >= sizeof(UnitNameRecord::name))
+            throw UsageError("a unit name has at most 47 bytes");
+        asAdministrator([&] {
+            UnitNameRecord record{};
+            if (m_options.triggerPort) {
+                record.triggerPort = *m_options.triggerPort;
+            } else {
+                check(Zorvan_GetName(unit(), &record), "reading the unit name");
+            }
+            std::memset(record.name, 0, sizeof record.name);
+            std::memcpy(record.name, name.data(), name.size());
+            check(Zorvan_SetName(unit(), kAdminName, adminPin().c_str(), &record), "renaming the unit");
+        });
+        done("renamed the unit to " + name);
+    } else if (command == "users") {
+        expectWords(1);
+        users();
+    } else if (command == "user-add") {
+        expectWords(2);
+        const std::string pin = secret(m_options.userPin, nullptr, "user PIN");
+        check(Zorvan_UserEntry(unit(), word(1, "NAME").c_str(), pin.c_str(), nullptr, host(), 0),
+              "registering " + word(1, "NAME"));
+        done("registered " + word(1, "NAME"));
+    } else if (command == "user-modify") {
+        expectWords(2);
+        const std::string& admin = adminPin();
+        const std::string pin = secret(m_options.userPin, nullptr, "new user PIN");
+        asAdministrator([&] {
+            check(Zorvan_AdminUserEntry(unit(), word(1, "NAME").c_str(), pin.c_str(), host(),
+                                        kAdminName, admin.c_str(), 1),
+                  "changing " + word(1, "NAME"));
+        });
+        done("changed " + word(1, "NAME"));
+    } else if (command == "user-delete") {
+        expectWords(2);
+        asAdministrator([&] {
+            check(Zorvan_AdminUserEntry(unit(), word(1, "NAME").c_str(), "", host(), kAdminName,
+                                        adminPin().c_str(), 2),
+                  "deleting " + word(1, "NAME"));
+        });
+        done("deleted " + word(1, "NAME"));
+    } else if (command == "backup") {
+        expectWords(2);
+        backup(word(1, "FILE"));
+    } else if (command == "restore") {
+        expectWords(2);
+        restore(word(1, "FILE"));
+    } else if (command == "set-admin-pin") {
+        expectWords(1);
+        const std::string& old = adminPin();
+        const std::string fresh = secret(m_options.newPin, nullptr, "new administrator PIN");
+        if (fresh.empty() || fresh.size() >= 32)
+            throw UsageError("an administrator PIN has 1 to 31 characters");
+        asAdministrator([&] {
+            check(Zorvan_SetAdmin(unit(), kAdminName, old.c_str(), kAdminName, fresh.c_str()),
+                  "changing the administrator PIN");
+            m_adminPin = fresh; // maintenance mode is left with the new PIN
+        });
+        done("changed the administrator PIN");
+    } else if (command == "maintenance") {
+        expectWords(2);
+        const bool on = parseOnOff(word(1, "on or off"));
+        check(Zorvan_MaintenanceMode(unit(), kAdminName, adminPin().c_str(), on ? 1 : 0),
+              on ? "entering maintenance mode" : "leaving maintenance mode");
+        done(on ? "maintenance mode on" : "maintenance mode off");
+    } else if (command == "scanner-mode") {
+        expectWords(2);
+        const bool on = parseOnOff(word(1, "on or off"));
+        check(Zorvan_ScannerInfoMode(unit(), on ? 1 : 0), "changing scanner-information mode");
+        done(on ? "scanner-information mode on" : "scanner-information mode off");
+    } else if (command == "panel") {
+        expectWords(2);
+        const std::string& text = word(1, "TEXT");
+        check(Zorvan_SendMsg(unit(), 0, text.c_str(), static_cast<uint32_t>(text.size())),
+              "sending the panel text");
+        done("panel text sent");
+    } else if (command == "report") {
+        expectWords(2);
+        check(Zorvan_Apl_Report(unit(), parseNumber(word(1, "CODE"), "CODE")), "sending the report");
+        done("report sent");
+    } else if (command == "flash-read") {
+        flashRead();
+    } else if (command == "flash-write") {
+        flashWrite();
+    } else if (command == "test") {
+        operatorTest();
+    } else {
+        throw UsageError("unknown command '" + command + "'");
+    }
+    return kLumarcOk;
+}
+
+// Options that take a value.
+const std::map<std::string, std::function<void(Options&, const std::string&)>>& valueOptions()
+{
+    static const std::map<std::string, std::function<void(Options&, const std::string&)>> options{
+        {"--unit", [](Options& o, const std::string& v) { o.unit = v; }},
+        {"-u", [](Options& o, const std::string& v) { o.unit = v; }},
+        {"--pin", [](Options& o, const std::string& v) { o.pin = v; }},
+        {"--user-pin", [](Options& o, const std::string& v) { o.userPin = v; }},
+        {"--new-pin", [](Options& o, const std::string& v) { o.newPin = v; }},
+        {"--host", [](Options& o, const std::string& v) { o.host = v; }},
+        {"--key", [](Options& o, const std::string& v) { o.key = v; }},
+        {"--trigger-port",
+         [](Options& o, const std::string& v) { o.triggerPort = parseNumber(v, "--trigger-port"); }},
+        {"--timeout",
+         [](Options& o, const std::string& v) {
+             o.timeout = static_cast<int32_t>(parseNumber(v, "--timeout"));
+         }},
+    };
+    return options;
+}
+
+} // namespace
+
+std::string describeResult(uint32_t result)
+{
+    switch (result) {
+    case 0:
+        return "success";
+    case ZORVAN_UNRESOLVABLE:
+        return "the unit address does not resolve (or no reply to the echo)";
+    case ZORVAN_E_EXCHANGE:
+        return "the exchange with the unit failed (refused, cut short or timed out)";
+    case ZORVAN_E_NO_HOSTNAME:
+        return "this PC's host name cannot be read";
+    case ZORVAN_E_HOSTNAME_UNRESOLVED:
+        return "this PC's host name does not resolve";
+    case ZORVAN_STATUS_TABLE_FULL:
+        return "the user table is full";
+    case ZORVAN_STATUS_NAME_TAKEN:
+        return "the name is already registered";
+    case 0x82:
+        return "no such user";
+    case ZORVAN_STATUS_WRONG_PIN:
+        return "wrong PIN";
+    case 0x85:
+        return "wrong backup key";
+    case 0x90:
+        return "the unit found a checksum error";
+    case 0x91:
+        return "outside the unit's flash memory";
+    case ZORVAN_STATUS_IN_MAINTENANCE:
+        return "the unit is already in maintenance mode";
+    case ZORVAN_STATUS_TIMEOUT:
+        return "the unit's session timed out";
+    case ZORVAN_STATUS_BUSY:
+        return "the unit is busy";
+    case 10093:
+        return "the library was not started";
+    default:
+        break;
+    }
+    if (result >= 10000 && result < 12000)
+        return platform::systemMessage(result);
+    if (result < 10000 && platform::errnoFromCode(result) != 0)
+        return platform::systemMessage(result);
+    char text[48];
+    std::snprintf(text, sizeof text, "unit status 0x%X", result);
+    return text;
+}
+
+int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err)
+{
+    Options options;
+    if (const char* unit = std::getenv("LUMARC_UNIT"))
+        options.unit = unit;
+    try {
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            if (arg == "--help" || arg == "-h") {
+                out << kUsage;
+                return kLumarcOk;
+            }
+            if (arg == "--version") {
+                out << kVersion;
+                return kLumarcOk;
+            }
+            if (arg == "--json") {
+                options.json = true;
+                continue;
+            }
+            if (arg == "--no-maintenance") {
+                options.maintenance = false;
+                continue;
+            }
+            std::string name = arg;
+            std::optional<std::string> value;
+            if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            }
+            if (const auto option = valueOptions().find(name); option != valueOptions().end()) {
+                if (!value) {
+                    if (i + 1 >= args.size())
+                        throw UsageError(name + " needs a value");
+                    value = args[++i];
+                }
+                option->second(options, *value);
+                continue;
+            }
+            if (arg.size() > 1 && arg[0] == '-')
+                throw UsageError("unknown option " + arg);
+            options.words.push_back(arg);
+        }
+        if (options.words.empty())
+            throw UsageError("no command given");
+        if (options.unit.empty())
+            throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
+    } catch (const UsageError& e) {
+        err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
+        return kLumarcUsage;
+    }
+
+    if (const int32_t started = Zorvan_Startup(0, 0); started != 0) {
+        err << "lumarc: the management library did not start (" << started << ")\n";
+        return kLumarcFailed;
+    }
+    int code = kLumarcFailed;
+    try {
+        code = Session(options, in, out).run();
+    } catch (const UsageError& e) {
+        err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
+        code = kLumarcUsage;
+    } catch (const CommandFailure& failure) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", failure.result);
+        err << "lumarc: " << failure.what << " failed: " << hex << " ("
+            << describeResult(failure.result) << ")\n";
+        code = kLumarcFailed;
+    }
+    Zorvan_Cleanup();
+    return code;
+}
+
+} // namespace lumarc::tools

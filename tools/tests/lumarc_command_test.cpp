@@ -1,0 +1,171 @@
+// The lumarc command against a simulated unit (inside the test namespace).
+#include "platform/tests/temp_folder.h"
+#include "platform/unit_address.h"
+#include "tools/lumarc_command.h"
+#include "unitsim/simulated_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace lumarc::tools {
+namespace {
+
+constexpr const char* kUnit = "127.0.0.2";
+constexpr const char* kPin = "2468";
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class LumarcCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        unitsim::UnitConfig config;
+        config.adminPin = kPin;
+        config.address = *platform::resolveUnitAddress(kUnit);
+        auto unit = unitsim::SimulatedUnit::start(config);
+        ASSERT_TRUE(unit) << unit.error().text;
+        m_unit = std::move(*unit);
+        ::unsetenv("LUMARC_PIN");
+        ::unsetenv("LUMARC_UNIT");
+    }
+    Outcome run(std::vector<std::string> args, const std::string& input = "")
+    {
+        args.insert(args.begin(), {"--unit", kUnit});
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        const int code = runLumarc(args, in, out, err);
+        return {code, out.str(), err.str()};
+    }
+
+    lumarc::testing::SandboxEnvironment m_sandbox;
+    std::unique_ptr<unitsim::SimulatedUnit> m_unit;
+};
+
+TEST_F(LumarcCommand, InfoShowsNameFirmwareNetworkAndScanner)
+{
+    const Outcome info = run({"info"});
+    ASSERT_EQ(info.code, kLumarcOk) << info.err;
+    for (const char* part : {"LUMARC-SIM", "LM-2.10.0031", "255.255.255.0", "02:4c:4d:00:00:02",
+                             "ORBIX-4000", "VELORIN"})
+        EXPECT_NE(info.out.find(part), std::string::npos) << part << "\n" << info.out;
+
+    const Outcome json = run({"--json", "name"});
+    EXPECT_EQ(json.out, "{\"unit\":\"127.0.0.2\",\"name\":\"LUMARC-SIM\",\"triggerPort\":10002}\n");
+}
+
+TEST_F(LumarcCommand, AdministratorCommandsRunInsideMaintenanceModeWithThePinFromStdin)
+{
+    ASSERT_TRUE(m_unit->state().preloadUser({"alice", "1", "pc-a"}));
+    const Outcome users = run({"--pin", "-", "--json", "users"}, std::string(kPin) + "\n");
+    ASSERT_EQ(users.code, kLumarcOk) << users.err;
+    EXPECT_EQ(users.out, "[{\"slot\":1,\"name\":\"alice\",\"host\":\"pc-a\"}]\n");
+    EXPECT_EQ(users.out.find(kPin), std::string::npos) << "the PIN is never echoed";
+    const auto requests = m_unit->management().requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].bytes[8], 0x50); // 0x150 enter
+    EXPECT_EQ(requests[2].bytes[8], 0x51); // 0x151 leave
+    EXPECT_FALSE(m_unit->state().inMaintenance());
+}
+
+TEST_F(LumarcCommand, FailureExitsNonZeroWithTheCodeAndItsMeaning)
+{
+    const Outcome wrong = run({"--pin", "-", "users"}, "0000\n");
+    EXPECT_EQ(wrong.code, kLumarcFailed);
+    EXPECT_NE(wrong.err.find("0x00000084 (wrong PIN)"), std::string::npos) << wrong.err;
+
+    const Outcome off = run({"--unit", "127.0.0.9", "name"});
+    EXPECT_EQ(off.code, kLumarcFailed);
+    EXPECT_NE(off.err.find("0x0000274D"), std::string::npos) << off.err;
+
+    // A failure inside maintenance mode still leaves the mode.
+    const Outcome missing = run({"--pin", kPin, "user-delete", "nobody"});
+    EXPECT_EQ(missing.code, kLumarcFailed);
+    EXPECT_NE(missing.err.find("no such user"), std::string::npos) << missing.err;
+    EXPECT_FALSE(m_unit->state().inMaintenance());
+}
+
+TEST_F(LumarcCommand, UsersAreRegisteredChangedAndDeleted)
+{
+    ASSERT_EQ(run({"--user-pin", "-", "--host", "192.0.2.20", "user-add", "bob"}, "7777\n").code,
+              kLumarcOk);
+    EXPECT_EQ(m_unit->state().users()[0].pin, "7777");
+    ASSERT_EQ(run({"--pin", "-", "--user-pin", "-", "user-modify", "bob"},
+                  std::string(kPin) + "\n8888\n")
+                  .code,
+              kLumarcOk);
+    EXPECT_EQ(m_unit->state().users()[0].pin, "8888");
+    ASSERT_EQ(run({"--pin", kPin, "user-delete", "bob"}).code, kLumarcOk);
+    EXPECT_TRUE(m_unit->state().users()[0].name.empty());
+}
+
+TEST_F(LumarcCommand, BackupAndRestoreTheUserTableThroughAFile)
+{
+    ASSERT_TRUE(m_unit->state().preloadUser({"carol", "3", "pc-c"}));
+    const std::string file = (m_sandbox.root() / "users.bak").string();
+    ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "backup", file}).code, kLumarcOk);
+    EXPECT_EQ(std::filesystem::file_size(file), 344320u);
+    ASSERT_EQ(run({"--pin", kPin, "user-delete", "carol"}).code, kLumarcOk);
+    ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcOk);
+    EXPECT_EQ(m_unit->state().users()[0].name, "carol");
+
+    const Outcome wrongKey = run({"--pin", kPin, "--key", "guess", "restore", file});
+    EXPECT_EQ(wrongKey.code, kLumarcFailed);
+    std::ofstream(file, std::ios::trunc) << "not a backup";
+    EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcUsage);
+}
+
+TEST_F(LumarcCommand, ModesPanelReportFlashAndTests)
+{
+    EXPECT_EQ(run({"scanner-mode", "on"}).code, kLumarcOk);
+    EXPECT_TRUE(m_unit->state().inScannerInfoMode());
+    EXPECT_EQ(run({"panel", "E-12 paper jam"}).code, kLumarcOk);
+    EXPECT_EQ(m_unit->state().panelTexts().back(), "E-12 paper jam");
+    EXPECT_EQ(run({"report", "2"}).code, kLumarcOk);
+    EXPECT_EQ(m_unit->state().applicationReports().back(), 2u);
+
+    const std::string in = (m_sandbox.root() / "fw.bin").string();
+    const std::string out = (m_sandbox.root() / "back.bin").string();
+    std::ofstream(in, std::ios::binary) << "firmware!";
+    ASSERT_EQ(run({"--pin", kPin, "flash-write", "0x2000", in}).code, kLumarcOk);
+    ASSERT_EQ(run({"--pin", kPin, "flash-read", "0x2000", "9", out}).code, kLumarcOk);
+    std::ifstream back(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(back), {}), "firmware!");
+
+    const Outcome key = run({"--json", "test", "panel-key", "0x1234"});
+    EXPECT_EQ(key.out, "{\"key\":52}\n");
+    EXPECT_EQ(run({"test", "lan-speed", "65536"}).code, kLumarcOk);
+    EXPECT_EQ(run({"--pin", kPin, "test", "devinfo", "0102030405060708090a0b0c"}).code,
+              kLumarcOk);
+    EXPECT_EQ(m_unit->state().deviceInfo()[11], 0x0C);
+}
+
+TEST_F(LumarcCommand, ChangingTheAdministratorPinLeavesMaintenanceWithTheNewOne)
+{
+    ASSERT_EQ(run({"--pin", "-", "--new-pin", "-", "set-admin-pin"}, std::string(kPin) + "\n9753\n")
+                  .code,
+              kLumarcOk);
+    EXPECT_EQ(m_unit->state().config().adminPin, "9753");
+    EXPECT_FALSE(m_unit->state().inMaintenance());
+}
+
+TEST_F(LumarcCommand, WrongCommandLinesAreUsageErrors)
+{
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"name", "extra"}, {"maintenance", "maybe"},
+             {"report", "three"}, {"--bogus", "name"}, {"backup", "f"},
+             {"set-name", std::string(48, 'x')}, {"test", "warp"}}) {
+        const Outcome o = run(args, std::string(kPin) + "\n");
+        EXPECT_EQ(o.code, kLumarcUsage) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(o.err.find("lumarc --help"), std::string::npos);
+    }
+    EXPECT_EQ(run({"--pin", "-", "users"}, "").code, kLumarcUsage) << "no PIN on stdin";
+}
+
+} // namespace
+} // namespace lumarc::tools
