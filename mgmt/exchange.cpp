@@ -3,6 +3,7 @@
 
 #include "diagnostics.h"
 
+#include "platform/error_codes.h"
 #include "platform/message_pump.h"
 #include "platform/net_socket.h"
 #include "platform/tick_count.h"
@@ -45,21 +46,22 @@ int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::millisecon
     int64_t limit = static_cast<int64_t>(buffer.size());
     size_t received = 0;
     bool lengthKnown = false;
+    // Every wait for data is bounded by the time-out, so a reply that keeps
+    // arriving in pieces is never cut off by it.
+    if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
+        debugLine("受信イベント割り当て失敗\n");
+        return -1;
+    }
     while (static_cast<int64_t>(received) < limit) {
-        auto ready = platform::waitReadable(fd, timeout);
-        if (!ready) {
-            debugLine("データ受信失敗 : %u\n", ready.error().code);
-            return -1;
-        }
-        if (!*ready) {
+        // Until the length word is complete, read only its 4 bytes.
+        const size_t want = lengthKnown ? static_cast<size_t>(limit) - received
+                                        : std::min<size_t>(4 - received, buffer.size() - received);
+        auto got = platform::receiveWithin(fd, buffer.subspan(received, want));
+        if (!got && got.error().code == platform::wsa::kTimedOut) {
             debugLine("データ受信タイムアウトイベント発生\n");
             logFailure(event::kTransfer, category::kTransferFailed);
             return -1;
         }
-        // Until the length word is complete, read only its 4 bytes.
-        const size_t want = lengthKnown ? static_cast<size_t>(limit) - received
-                                        : std::min<size_t>(4 - received, buffer.size() - received);
-        auto got = platform::receiveSome(fd, buffer.subspan(received, want));
         if (!got) {
             debugLine("受信失敗 : %u\n", got.error().code);
             return -1;

@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace lumarc::platform {
 namespace {
@@ -33,6 +34,18 @@ void setNoDelay(int fd)
 {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+timeval toTimeval(std::chrono::milliseconds timeout)
+{
+    timeval tv{};
+    if (timeout.count() > 0) {
+        tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    } else if (timeout.count() == 0) {
+        tv.tv_usec = 1; // zero would mean "no time-out"
+    }
+    return tv;
 }
 
 int pollMs(std::chrono::milliseconds timeout)
@@ -59,28 +72,19 @@ Result<UniqueFd> tcpSocket()
 
 Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeout)
 {
-    // Non-blocking for the connect only, so that the wait has a bound; the
-    // callers bound every later wait with waitReadable.
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    // A send time-out bounds a blocking connect, which then fails with
+    // EINPROGRESS: one system call instead of non-blocking connect and poll.
+    const timeval tv = toTimeval(timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     const sockaddr_in address = toSockaddr(to);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS)
-            return socketError("connect " + endpointText(to), errno);
-        pollfd p{fd, POLLOUT, 0};
-        int n;
-        do {
-            n = ::poll(&p, 1, pollMs(timeout));
-        } while (n < 0 && errno == EINTR);
-        if (n == 0)
-            return socketError("connect " + endpointText(to), ETIMEDOUT);
-        int err = 0;
-        socklen_t length = sizeof err;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
-        if (n < 0 || err != 0)
-            return socketError("connect " + endpointText(to), n < 0 ? errno : err);
-    }
-    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+        return socketError("connect " + endpointText(to), errno == EINPROGRESS ? ETIMEDOUT : errno);
+    const timeval none{};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
     setNoDelay(fd);
     return {};
 }
@@ -173,6 +177,27 @@ Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes)
         const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), 0);
         if (n >= 0)
             return static_cast<size_t>(n);
+        if (errno != EINTR)
+            return socketError("recv", errno);
+    }
+}
+
+Status setReceiveTimeout(int fd, std::chrono::milliseconds timeout)
+{
+    const timeval tv = toTimeval(timeout);
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+        return socketError("receive time-out", errno);
+    return {};
+}
+
+Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes)
+{
+    for (;;) {
+        const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), 0);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return socketError("recv", ETIMEDOUT);
         if (errno != EINTR)
             return socketError("recv", errno);
     }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -57,6 +58,14 @@ Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd 
 
 // Reads what is there, at most bytes.size(); 0 means the peer closed.
 Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes);
+
+// Bounds every later blocking receive on fd: receiveWithin then fails with
+// 10060 when nothing arrives within timeout (a negative one never expires).
+Status setReceiveTimeout(int fd, std::chrono::milliseconds timeout);
+
+// A blocking read bounded by the receive time-out: what is there, at most
+// bytes.size(); 0 means the peer closed; Error 10060 when the time-out passed.
+Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes);
 
 // Shuts a connection down in both directions.
 void shutdownBoth(int fd);
