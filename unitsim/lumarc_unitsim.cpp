@@ -13,6 +13,7 @@
 #include <ctime>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ Run it inside a private network namespace, or on a loopback address.
   --firmware T     the firmware version text
   --mac M          the MAC address, six hexadecimal bytes (02:4c:4d:00:00:02)
   --user N:P[:H]   a registered user with PIN P and host H (repeatable)
+  --refuse N:CODE  refuse the next N greetings with CODE
+  --delay MS       answer every request MS milliseconds late
+  --split MS       send every reply in two segments, MS milliseconds apart
+  --silent         read requests and never answer
+  --busy           turn changes away with status 0x800
   --quiet          print nothing but errors
   --help
 )";
@@ -84,6 +90,17 @@ int main(int argc, char** argv)
     unitsim::UnitConfig config;
     std::vector<unitsim::UserSlot> users;
     bool quiet = false;
+    bool busy = false;
+    unitsim::FaultPlan faults;
+    const auto milliseconds = [](const char* v) -> std::optional<std::chrono::milliseconds> {
+        if (v == nullptr)
+            return std::nullopt;
+        char* end = nullptr;
+        const long value = std::strtol(v, &end, 10);
+        if (end == v || *end != '\0' || value < 0)
+            return std::nullopt;
+        return std::chrono::milliseconds(value);
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -92,6 +109,30 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--busy") {
+            busy = true;
+        } else if (arg == "--silent") {
+            faults.silent = true;
+        } else if (arg == "--delay" || arg == "--split") {
+            const auto ms = milliseconds(value());
+            if (!ms)
+                return usage(arg + " needs milliseconds");
+            if (arg == "--delay")
+                faults.replyDelay = *ms;
+            else
+                faults.splitPause = *ms;
+        } else if (arg == "--refuse") {
+            const char* v = value();
+            const char* colon = v != nullptr ? std::strchr(v, ':') : nullptr;
+            char* end = nullptr;
+            const long count = v != nullptr ? std::strtol(v, &end, 10) : -1;
+            if (colon == nullptr || end != colon || count < 0)
+                return usage("--refuse needs N:CODE");
+            const unsigned long code = std::strtoul(colon + 1, &end, 0);
+            if (*end != '\0' || code == 0 || code > 0xFFFFFFFFul)
+                return usage("--refuse needs N:CODE with a non-zero CODE");
+            faults.refuseGreetings = static_cast<int>(count);
+            faults.refusalCode = static_cast<uint32_t>(code);
         } else if (arg == "--address") {
             const char* v = value();
             auto address = platform::resolveUnitAddress(v != nullptr ? v : "");
@@ -163,6 +204,8 @@ int main(int argc, char** argv)
                      unit.error().text.c_str());
         return 1;
     }
+    (*unit)->management().setFaults(faults);
+    (*unit)->state().setBusy(busy);
     for (const auto& user : users) {
         if (!(*unit)->state().preloadUser(user)) {
             std::fprintf(stderr, "lumarc-unitsim: cannot register user %s\n", user.name.c_str());

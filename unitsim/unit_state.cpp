@@ -474,9 +474,84 @@ std::string UnitState::describe(std::span<const uint8_t> request)
     const auto header = shared::decodeHeader(request);
     if (!header)
         return "short request of " + std::to_string(request.size()) + " bytes";
-    char text[96];
-    std::snprintf(text, sizeof text, "command 0x%X, %zu bytes", header->code, request.size());
-    return text;
+    const auto payload = request.subspan(kHeader);
+    const auto quoted = [&](size_t offset, size_t width) {
+        return "\"" + field(payload, offset, width) + "\"";
+    };
+    std::string what;
+    switch (header->code) {
+    case kSendMsg:
+        what = "panel text " + quoted(4, 64);
+        break;
+    case kGetScanInfo:
+        what = "scan information";
+        break;
+    case kAplReport:
+        what = "application report " +
+               (payload.size() >= 4 ? std::to_string(readLe32(payload, 0)) : std::string("?"));
+        break;
+    case kGetFirmInfo:
+        what = "firmware version";
+        break;
+    case kGetNetInfo:
+        what = "network settings";
+        break;
+    case kSetNetInfo:
+        what = "change network settings";
+        break;
+    case kUserRegister:
+        what = "register user " + quoted(0, 32) + " for host " + quoted(128, 256);
+        break;
+    case kUserChangePin:
+    case kUserChangeHost:
+        what = "user " + quoted(0, 32) + " changes own entry";
+        break;
+    case kAdminModifyUser:
+        what = "administrator changes user " + quoted(0, 32);
+        break;
+    case kAdminDeleteUser:
+        what = "administrator deletes user " + quoted(0, 32);
+        break;
+    case kGetUserList:
+        what = "user list";
+        break;
+    case kGetAllUser:
+        what = "user table backup";
+        break;
+    case kPutAllUser:
+        what = "user table restore";
+        break;
+    case kSetAdmin:
+        what = "change administrator";
+        break;
+    case kGetName:
+        what = "unit name";
+        break;
+    case kSetName:
+        what = "rename unit to " + quoted(68, 48);
+        break;
+    case kMaintenanceEnter:
+    case kMaintenanceLeave:
+        what = header->code == kMaintenanceEnter ? "enter maintenance mode"
+                                                 : "leave maintenance mode";
+        break;
+    case kScannerInfoEnter:
+    case kScannerInfoLeave:
+        what = header->code == kScannerInfoEnter ? "enter scanner-information mode"
+                                                 : "leave scanner-information mode";
+        break;
+    case kWriteFlash:
+    case kReadFlash:
+        what = header->code == kWriteFlash ? "flash write" : "flash read";
+        break;
+    default: {
+        char code[32];
+        std::snprintf(code, sizeof code, "command 0x%X", header->code);
+        what = code;
+        break;
+    }
+    }
+    return what + " (" + std::to_string(request.size()) + " bytes)";
 }
 
 UnitConfig UnitState::config() const
