@@ -90,6 +90,14 @@ Status replaceFile(const fs::path& target, std::string_view bytes)
     return written;
 }
 
+Error refusedInput(const fs::path& path)
+{
+    return Error{win32::kInvalidParameter,
+                 "write " + path.string() +
+                     ": a name or value holds a line break, NUL or a character its position "
+                     "forbids"};
+}
+
 } // namespace
 
 Profile::Profile(std::filesystem::path path) : m_path(std::move(path)) {}
@@ -192,9 +200,7 @@ Status Profile::writeString(std::string_view section, std::string_view key,
                             std::string_view value)
 {
     if (!validSectionName(section) || !validKeyName(key) || !validValue(value))
-        return Error{win32::kInvalidParameter,
-                     "write " + m_path.string() + ": name or value holds a line break, NUL "
-                                                  "or a character its position forbids"};
+        return refusedInput(m_path);
     return modify("write", [&](IniDocument& doc) { return doc.setValue(section, key, value); });
 }
 
@@ -202,9 +208,7 @@ Status Profile::writeStringIfMissing(std::string_view section, std::string_view 
                                      std::string_view value)
 {
     if (!validSectionName(section) || !validKeyName(key) || !validValue(value))
-        return Error{win32::kInvalidParameter,
-                     "write " + m_path.string() + ": name or value holds a line break, NUL "
-                                                  "or a character its position forbids"};
+        return refusedInput(m_path);
     return modify("write", [&](IniDocument& doc) {
         return !doc.value(section, key).has_value() && doc.setValue(section, key, value);
     });
@@ -226,9 +230,7 @@ Status Profile::writeSection(std::string_view section, const std::vector<Profile
     for (const auto& entry : entries)
         valid = valid && validKeyName(entry.key) && validValue(entry.value);
     if (!valid)
-        return Error{win32::kInvalidParameter,
-                     "write section " + m_path.string() + ": a name or value holds a line break, "
-                                                          "NUL or a forbidden character"};
+        return refusedInput(m_path);
     return modify("write section",
                   [&](IniDocument& doc) { return doc.replaceSection(section, entries); });
 }
