@@ -45,13 +45,13 @@ struct CommandLine {
     bool sharedFolder = false; // the file lies in the shared settings folder
 };
 
-struct Spec {
+struct CommandArity {
     const char* name;
     size_t minWords; // after the command and the file
     size_t maxWords;
 };
 
-constexpr Spec kCommands[] = {
+constexpr CommandArity kCommands[] = {
     {"get", 2, 3},           {"get-int", 2, 3},     {"set", 3, 3},         {"delete", 2, 2},
     {"erase-section", 1, 1}, {"get-section", 1, 1}, {"set-section", 1, 1},
 };
@@ -157,11 +157,11 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
 
     const std::string command = line.words.front();
     line.words.erase(line.words.begin());
-    const Spec* spec = nullptr;
-    for (const Spec& candidate : kCommands)
+    const CommandArity* arity = nullptr;
+    for (const CommandArity& candidate : kCommands)
         if (command == candidate.name)
-            spec = &candidate;
-    if (spec == nullptr)
+            arity = &candidate;
+    if (arity == nullptr)
         return usageError(err, "unknown command '" + command + "'");
     if (!line.file) {
         if (line.words.empty())
@@ -169,7 +169,7 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
         line.file = line.words.front();
         line.words.erase(line.words.begin());
     }
-    if (line.words.size() < spec->minWords || line.words.size() > spec->maxWords)
+    if (line.words.size() < arity->minWords || line.words.size() > arity->maxWords)
         return usageError(err, command + ": wrong number of arguments");
     if (line.capacity && command != "get")
         return usageError(err, "--capacity belongs to get");
