@@ -1,6 +1,8 @@
 // The process-wide pending-messages hook.
 #include "message_pump.h"
 
+#include "message_window.h"
+
 #include <memory>
 #include <mutex>
 
@@ -31,6 +33,8 @@ void deliverPendingMessages()
     }
     if (hook && *hook)
         (*hook)();
+    else
+        dispatchPendingMessages();
 }
 
 PendingMessagesHook setPendingMessagesHook(PendingMessagesHook hook)

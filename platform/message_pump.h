@@ -13,7 +13,8 @@ namespace lumarc::platform {
 
 using PendingMessagesHook = std::function<void()>;
 
-// Runs the installed hook (nothing when none is installed).
+// Runs the installed hook; without one, dispatches the calling thread's
+// pending window messages.
 void deliverPendingMessages();
 
 // Installs a hook for the whole process; returns the previous one.
