@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "diagnostics.h"
+#include "discovery.h"
 #include "echo.h"
 #include "library_state.h"
 #include "requests.h"
@@ -396,6 +397,31 @@ uint32_t Zorvan_WriteFlash(const char* unit, const char* adminName, const char* 
         sealFlashRequest(request);
         return simpleCommand(unit, request, 1024);
     });
+}
+
+uint32_t Zorvan_SearchBox(uint32_t* address)
+{
+    if (!libraryStarted())
+        return reportError("Error socket()\n", kNotStarted);
+    return guarded([&] { return searchBox(address); });
+}
+
+UnitNode* Zorvan_SearchBoxAll(void)
+{
+    if (!libraryStarted()) {
+        reportError("Error socket()\n", kNotStarted);
+        return nullptr;
+    }
+    try {
+        return searchBoxAll();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void Zorvan_FreeSearchBoxAll(UnitNode* head)
+{
+    freeSearchBoxAll(head);
 }
 
 uint32_t Zorvan_OT_LanSpeed(const char* unit, uint32_t length, const uint8_t* data,

@@ -2,8 +2,8 @@
 #include "library_state.h"
 
 #include "diagnostics.h"
+#include "listener.h"
 
-#include "platform/error_codes.h"
 #include "shared/settings_file.h"
 
 #include <atomic>
@@ -39,15 +39,15 @@ int32_t startLibrary(uintptr_t window, uint32_t message)
     g_started = true;
     if (window == 0 || message == 0)
         return 0;
-    // The trigger-port listener is not part of this build yet: say so
-    // instead of pretending that button events will arrive.
-    const uint32_t code = reportError("Make dialog thread error\n", platform::win32::kNotSupported);
-    logFailure(event::kStartup, 0);
-    return static_cast<int32_t>(code);
+    const int32_t result = startListener(window, message, settings.triggerPort);
+    if (result != 0)
+        logFailure(event::kStartup, 0);
+    return result;
 }
 
 int32_t cleanupLibrary()
 {
+    stopListener();
     g_started = false;
     return 0;
 }
@@ -55,6 +55,12 @@ int32_t cleanupLibrary()
 bool libraryStarted()
 {
     return g_started;
+}
+
+void setSearchBoxSeconds(int32_t seconds)
+{
+    std::scoped_lock lock(g_stateMutex);
+    g_settings.searchBoxSeconds = seconds;
 }
 
 LibrarySettings librarySettings()

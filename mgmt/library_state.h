@@ -22,6 +22,8 @@ int32_t startLibrary(uintptr_t window, uint32_t message);
 int32_t cleanupLibrary();
 
 bool libraryStarted();
+// The collecting search stores its default of 5 s when it finds 0.
+void setSearchBoxSeconds(int32_t seconds);
 LibrarySettings librarySettings();
 
 // The per-wait transfer time-out of the exchange (MonIf seconds, at least

@@ -89,6 +89,23 @@ Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeo
     return {};
 }
 
+Status bindSocket(int fd, const Endpoint& at)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = toSockaddr(at);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return socketError("bind " + endpointText(at), errno);
+    return {};
+}
+
+Status listenSocket(int fd)
+{
+    if (::listen(fd, SOMAXCONN) != 0)
+        return socketError("listen", errno);
+    return {};
+}
+
 Result<UniqueFd> connectTcp(const Endpoint& to, std::chrono::milliseconds timeout)
 {
     auto fd = tcpSocket();
@@ -226,7 +243,15 @@ Result<Endpoint> peerEndpoint(int fd)
     return fromSockaddr(address);
 }
 
-Result<UniqueFd> bindUdp(const Endpoint& at, bool broadcast)
+Status enableBroadcast(int fd)
+{
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        return socketError("broadcast option", errno);
+    return {};
+}
+
+Result<UniqueFd> bindUdp(const Endpoint& at)
 {
     UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd)
@@ -234,8 +259,6 @@ Result<UniqueFd> bindUdp(const Endpoint& at, bool broadcast)
     const int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
-    if (broadcast && ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
-        return socketError("broadcast option", errno);
     const sockaddr_in address = toSockaddr(at);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return socketError("bind " + endpointText(at), errno);
@@ -271,6 +294,29 @@ Result<size_t> receiveDatagram(int fd, std::span<uint8_t> bytes, Endpoint* from)
     if (from != nullptr)
         *from = fromSockaddr(address);
     return static_cast<size_t>(n);
+}
+
+Result<std::optional<size_t>> tryReceive(int fd, std::span<uint8_t> bytes)
+{
+    return tryReceiveDatagram(fd, bytes);
+}
+
+Result<std::optional<size_t>> tryReceiveDatagram(int fd, std::span<uint8_t> bytes)
+{
+    for (;;) {
+        const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+        if (n >= 0)
+            return std::optional<size_t>(static_cast<size_t>(n));
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return std::optional<size_t>();
+        if (errno != EINTR)
+            return socketError("recv", errno);
+    }
+}
+
+void setReceiveBuffer(int fd, int bytes)
+{
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
 Result<IcmpSocket> openIcmp(uint16_t identifier)

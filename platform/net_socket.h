@@ -31,6 +31,14 @@ Result<UniqueFd> tcpSocket();
 // is of no further use. TCP_NODELAY is set on success.
 Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeout);
 
+// Binds a socket to a local address and port (SO_REUSEADDR, so a restarted
+// server binds at once while old connections linger). Fails with 10048 when
+// another socket listens there.
+Status bindSocket(int fd, const Endpoint& at);
+
+// Listens with the largest backlog the system allows.
+Status listenSocket(int fd);
+
 // tcpSocket and connectSocket in one, waiting at most timeout. TCP_NODELAY is set: the
 // protocols send small requests and wait for the answer. Fails with 10061
 // (refused), 10060 (timed out), 10065 (unreachable), ...
@@ -59,6 +67,9 @@ Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd 
 // Reads what is there, at most bytes.size(); 0 means the peer closed.
 Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes);
 
+// Reads what is there without waiting: nullopt when nothing has arrived.
+Result<std::optional<size_t>> tryReceive(int fd, std::span<uint8_t> bytes);
+
 // Bounds every later blocking receive on fd: receiveWithin then fails with
 // 10060 when nothing arrives within timeout (a negative one never expires).
 Status setReceiveTimeout(int fd, std::chrono::milliseconds timeout);
@@ -75,11 +86,20 @@ Result<Endpoint> localEndpoint(int fd);
 Result<Endpoint> peerEndpoint(int fd);
 
 // UDP: a socket bound to at (SO_REUSEADDR and SO_REUSEPORT, so several
-// listeners on one machine share a port), optionally with SO_BROADCAST.
-Result<UniqueFd> bindUdp(const Endpoint& at, bool broadcast);
+// listeners on one machine share a port).
+Result<UniqueFd> bindUdp(const Endpoint& at);
+
+// Allows sending to broadcast addresses from a UDP socket.
+Status enableBroadcast(int fd);
 Status sendDatagram(int fd, const Endpoint& to, std::span<const uint8_t> bytes);
 // One datagram, at most bytes.size() of it; the sender goes to from.
 Result<size_t> receiveDatagram(int fd, std::span<uint8_t> bytes, Endpoint* from);
+
+// One datagram if one is waiting: nullopt when none is.
+Result<std::optional<size_t>> tryReceiveDatagram(int fd, std::span<uint8_t> bytes);
+
+// The kernel's receive buffer of a socket, in bytes (best effort).
+void setReceiveBuffer(int fd, int bytes);
 
 // ICMP echo. A raw socket when allowed (replies then start with the IPv4
 // header), else the unprivileged ICMP datagram socket (replies without IP

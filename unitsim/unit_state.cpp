@@ -638,6 +638,12 @@ bool UnitState::preloadUser(const UserSlot& user)
     return false;
 }
 
+bool UnitState::busy() const
+{
+    std::scoped_lock lock(m_mutex);
+    return m_busy;
+}
+
 void UnitState::setBusy(bool busy)
 {
     std::scoped_lock lock(m_mutex);

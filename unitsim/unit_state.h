@@ -90,6 +90,7 @@ public:
     uint32_t lcdLight() const;
     std::array<uint8_t, 12> deviceInfo() const;
     void setBusy(bool busy);
+    bool busy() const;
     // Registers a user directly (operator set-up); false when the table is
     // full or the name is taken.
     bool preloadUser(const UserSlot& user);
