@@ -1,0 +1,173 @@
+// Discovery against simulated units, inside the test network namespace.
+#include "mgmt/discovery.h"
+#include "mgmt/zorvan.h"
+#include "platform/debug_output.h"
+#include "platform/folders.h"
+#include "platform/tests/temp_folder.h"
+#include "platform/unit_address.h"
+#include "shared/settings_file.h"
+#include "unitsim/discovery_responder.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <mutex>
+#include <set>
+
+namespace lumarc::mgmt {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class Discovery : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+        ASSERT_TRUE(shared::SettingsFile().write("TimeOut", "SearchBox", "1"));
+        ASSERT_EQ(Zorvan_Startup(0, 0), 0);
+    }
+    void TearDown() override
+    {
+        m_responders.clear();
+        Zorvan_Cleanup();
+    }
+    unitsim::UnitState& addUnit(const std::string& address, const std::string& name,
+                                bool scanner = true, std::chrono::milliseconds delay = 0ms)
+    {
+        unitsim::UnitConfig config;
+        config.address = *platform::resolveUnitAddress(address);
+        config.name = name;
+        if (!scanner)
+            config.scanner.reset();
+        config.mac[5] = static_cast<uint8_t>(m_states.size());
+        m_states.push_back(std::make_unique<unitsim::UnitState>(config));
+        auto responder = unitsim::DiscoveryResponder::start(*m_states.back());
+        EXPECT_TRUE(responder) << responder.error().text;
+        unitsim::DiscoveryFaults faults;
+        faults.delay = delay;
+        (*responder)->setFaults(faults);
+        m_responders.push_back(std::move(*responder));
+        return *m_states.back();
+    }
+    std::vector<const UnitNode*> nodes(const UnitNode* head)
+    {
+        std::vector<const UnitNode*> list;
+        for (const UnitNode* n = head; n != nullptr && n->address != 0; n = n->next)
+            list.push_back(n);
+        return list;
+    }
+
+    lumarc::testing::SandboxEnvironment m_sandbox;
+    std::vector<std::unique_ptr<unitsim::UnitState>> m_states;
+    std::vector<std::unique_ptr<unitsim::DiscoveryResponder>> m_responders;
+};
+
+TEST(DiscoveryCodec, RequestCarriesTheOwnAddressLittleEndianInNumberForm)
+{
+    const auto request = discoveryRequest(0xC0A8010A); // 192.168.1.10
+    EXPECT_EQ(request, (std::array<uint8_t, 12>{0x5A, 0x56, 0, 0, 0x0A, 0x01, 0xA8, 0xC0, 0, 0,
+                                                0, 0}));
+}
+
+TEST_F(Discovery, NoUnitGivesTheTerminalNodeAfterTheTimeOut)
+{
+    auto begin = Clock::now();
+    UnitNode* head = Zorvan_SearchBoxAll();
+    auto took = Clock::now() - begin;
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->address, 0u);
+    EXPECT_EQ(head->next, nullptr);
+    EXPECT_GE(took, 1100ms) << "the time-out plus the 100 ms pause";
+    EXPECT_LT(took, 1600ms);
+    Zorvan_FreeSearchBoxAll(head);
+    Zorvan_FreeSearchBoxAll(nullptr);
+
+    uint32_t address = 0xCCCCCCCC;
+    begin = Clock::now();
+    EXPECT_EQ(Zorvan_SearchBox(&address), ZORVAN_NO_UNIT_ANSWERED);
+    EXPECT_GE(Clock::now() - begin, 1000ms);
+    EXPECT_EQ(address, 0xCCCCCCCCu) << "output written only on success";
+}
+
+TEST_F(Discovery, ThreeUnitsAreListedInArrivalOrder)
+{
+    addUnit("127.0.0.4", "third", true, 150ms);
+    addUnit("127.0.0.2", "first", true, 0ms);
+    addUnit("127.0.0.3", "second", false, 75ms);
+    UnitNode* head = Zorvan_SearchBoxAll();
+    ASSERT_NE(head, nullptr);
+    const auto list = nodes(head);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]->address, 0x7F000002u) << "number form, first octet most significant";
+    EXPECT_STREQ(list[0]->name, "first");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(list[0]->inquiry + 16), 16),
+              "ORBIX-4000      ");
+    EXPECT_EQ(list[0]->scannerPresent, 1u);
+    EXPECT_STREQ(list[1]->name, "second");
+    EXPECT_EQ(list[1]->scannerPresent, 0u);
+    for (uint8_t byte : list[1]->inquiry)
+        ASSERT_EQ(byte, 0) << "a short answer inherits nothing from the one before";
+    EXPECT_STREQ(list[2]->name, "third");
+    EXPECT_EQ(list[2]->next->address, 0u);
+    EXPECT_EQ(list[2]->next->next, nullptr);
+    Zorvan_FreeSearchBoxAll(head);
+
+    uint32_t address = 0;
+    ASSERT_EQ(Zorvan_SearchBox(&address), 0u);
+    EXPECT_EQ(platform::addressText(address), "127.0.0.2") << "network byte order";
+}
+
+TEST_F(Discovery, AnswersWithAWrongMagicAreIgnored)
+{
+    addUnit("127.0.0.2", "good");
+    unitsim::UnitState& bad = addUnit("127.0.0.3", "bad");
+    (void)bad;
+    unitsim::DiscoveryFaults wrong;
+    wrong.wrongMagic = true;
+    m_responders.back()->setFaults(wrong);
+    std::string debug;
+    std::mutex mutex;
+    platform::ScopedDebugSink sink([&](std::string_view text) {
+        std::scoped_lock lock(mutex);
+        debug += text;
+    });
+    UnitNode* head = Zorvan_SearchBoxAll();
+    ASSERT_NE(head, nullptr);
+    const auto list = nodes(head);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_STREQ(list[0]->name, "good");
+    Zorvan_FreeSearchBoxAll(head);
+    EXPECT_NE(debug.find("(Quillet) Key Code differ\n"), std::string::npos);
+    EXPECT_NE(debug.find("(Quillet) Ip address "), std::string::npos);
+}
+
+TEST_F(Discovery, AHundredUnitsAnsweringAtOnceAreEachListedOnce)
+{
+    std::set<uint32_t> expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::string address = "127.0.1." + std::to_string(i + 1);
+        addUnit(address, "unit" + std::to_string(i), true,
+                std::chrono::milliseconds(i % 50)); // all within 50 ms
+        expected.insert(ntohl(*platform::resolveUnitAddress(address)));
+    }
+    const auto begin = Clock::now();
+    UnitNode* head = Zorvan_SearchBoxAll();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin);
+    ASSERT_NE(head, nullptr);
+    std::multiset<uint32_t> seen;
+    for (const UnitNode* n : nodes(head))
+        seen.insert(n->address);
+    Zorvan_FreeSearchBoxAll(head);
+    EXPECT_EQ(seen.size(), 100u);
+    EXPECT_EQ(std::set<uint32_t>(seen.begin(), seen.end()), expected);
+    // Every answer restarts the wait, so the search ends one time-out after
+    // the last answer.
+    std::printf("[ measure  ] 100 units: collecting search took %lld ms (time-out 1000 ms)\n",
+                static_cast<long long>(took.count()));
+    EXPECT_LT(took, 1600ms);
+}
+
+} // namespace
+} // namespace lumarc::mgmt
