@@ -221,16 +221,21 @@ intptr_t hiddenWindowProcedure(platform::WindowHandle, uint32_t message, uintptr
 // Opens the trigger port on the caller's thread once the window exists.
 int32_t openTriggerPort(Listener& l, uint16_t port)
 {
+    platform::WindowHandle hidden;
+    {
+        std::scoped_lock lock(l.mutex);
+        hidden = l.hidden;
+    }
     auto socket = platform::tcpSocket();
     if (!socket)
         return static_cast<int32_t>(reportError("Error socket()\n", socket.error().code));
     // Notifications are requested before binding, as the original does.
-    if (auto selected = platform::selectSocketEvents(socket->get(), l.hidden,
-                                                     kListenSocketMessage, platform::fd::kAccept);
+    if (auto selected = platform::selectSocketEvents(socket->get(), hidden, kListenSocketMessage,
+                                                     platform::fd::kAccept);
         !selected)
         return static_cast<int32_t>(reportError("Error WSAAsyncSelect()\n", selected.error().code));
     const auto fail = [&](const char* context, const Error& error) {
-        (void)platform::selectSocketEvents(socket->get(), l.hidden, 0, 0);
+        (void)platform::selectSocketEvents(socket->get(), hidden, 0, 0);
         return static_cast<int32_t>(reportError(context, error.code));
     };
     if (auto bound = platform::bindSocket(socket->get(), {0, port}); !bound)

@@ -5,9 +5,12 @@
 #include "platform/console.h"
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
+#include "platform/memory_block.h"
+#include "platform/message_window.h"
 #include "platform/unit_address.h"
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,11 +45,15 @@ Options:
   --trigger-port N     with set-name: the port units connect back to
   --key KEY            with backup and restore: the backup's password
   --timeout SECONDS    with echo (default 5)
+  --count N            with events: stop after N events
   --json               print machine-readable JSON
   --no-maintenance     do not wrap administrator commands in maintenance mode
   --help, --version
 
 Commands (A: needs the administrator PIN):
+  discover                   list the units that answer a broadcast search
+  events                     print button events as units report them, until
+                             interrupted (--count N: stop after N events)
   info                       name, firmware, network settings and scanner
   name | firmware | netinfo | scaninfo
   echo                       ICMP echo; prints the time in milliseconds
@@ -81,6 +88,7 @@ struct Options {
     std::optional<uint32_t> triggerPort;
     std::optional<std::string> key;
     int32_t timeout = 5;
+    std::optional<uint32_t> count;
     bool json = false;
     bool maintenance = true;
     std::vector<std::string> words;
@@ -258,6 +266,8 @@ private:
     const char* host() const { return m_options.host ? m_options.host->c_str() : nullptr; }
 
     void info(bool name, bool firmware, bool network, bool scanner);
+    void discover();
+    int events();
     void users();
     void backup(const std::string& file);
     void restore(const std::string& file);
@@ -507,10 +517,132 @@ void Session::operatorTest()
     }
 }
 
+void Session::discover()
+{
+    UnitNode* head = Zorvan_SearchBoxAll();
+    if (head == nullptr)
+        throw CommandFailure{"searching for units", ZORVAN_E_EXCHANGE};
+    if (m_options.json)
+        m_out << "[";
+    else
+        m_out << "ADDRESS          NAME                           MAC                BUSY  SCANNER\n";
+    bool first = true;
+    for (const UnitNode* node = head; node != nullptr && node->address != 0; node = node->next) {
+        const std::string address = numberFormAddress(node->address);
+        const std::string name = fieldText(node->name, sizeof node->name);
+        const std::string scanner =
+            node->scannerPresent != 0
+                ? trimmed(std::string(reinterpret_cast<const char*>(node->inquiry + 16), 15))
+                : std::string();
+        if (m_options.json) {
+            m_out << (first ? "" : ",") << "{\"address\":" << jsonString(address)
+                  << ",\"name\":" << jsonString(name) << ",\"mac\":" << jsonString(macText(node->mac))
+                  << ",\"busy\":" << (node->busy != 0 ? "true" : "false")
+                  << ",\"scanner\":" << jsonString(scanner) << "}";
+        } else {
+            char line[256];
+            std::snprintf(line, sizeof line, "%-16s %-30s %-18s %-5s %s\n", address.c_str(),
+                          name.c_str(), macText(node->mac).c_str(), node->busy != 0 ? "yes" : "no",
+                          scanner.empty() ? "-" : scanner.c_str());
+            m_out << line;
+        }
+        first = false;
+    }
+    Zorvan_FreeSearchBoxAll(head);
+    if (m_options.json)
+        m_out << "]\n";
+    else if (first)
+        m_out << "(no unit answered)\n";
+}
+
+// Set by SIGINT and SIGTERM while events run.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+std::string buttonText(uint32_t flags)
+{
+    if ((flags & 0x100) != 0)
+        return "Scan";
+    if ((flags & 0x400) != 0)
+        return "Send-to " + std::to_string(flags & 0xF);
+    char text[32];
+    std::snprintf(text, sizeof text, "flags 0x%X", flags);
+    return text;
+}
+
+int Session::events()
+{
+    constexpr uint32_t kNotification = 0x8001;
+    constexpr uintptr_t kCheckTimer = 1;
+    uint32_t seen = 0;
+    const auto procedure = [&](platform::WindowHandle, uint32_t message, uintptr_t wParam,
+                               intptr_t lParam) -> intptr_t {
+        if (message == platform::wm::kTimer && g_interrupted != 0) {
+            platform::postQuitMessage(0);
+        } else if (message == kNotification) {
+            auto block = reinterpret_cast<platform::MemoryHandle>(lParam);
+            const auto* event = static_cast<const ButtonEvent*>(platform::globalLock(block));
+            if (event != nullptr) {
+                const std::string unit = platform::addressText(event->address);
+                const std::string user = fieldText(event->userName, sizeof event->userName);
+                const std::string scanner =
+                    fieldText(event->scannerModel, sizeof event->scannerModel);
+                if (m_options.json) {
+                    m_out << "{\"unit\":" << jsonString(unit) << ",\"kind\":" << wParam
+                          << ",\"flags\":" << event->flags
+                          << ",\"button\":" << jsonString(buttonText(event->flags))
+                          << ",\"user\":" << jsonString(user)
+                          << ",\"scanner\":" << jsonString(scanner) << "}\n";
+                } else {
+                    m_out << unit << "  " << buttonText(event->flags)
+                          << (wParam == 1 ? "" : " (other event)") << "  user " << user
+                          << "  scanner " << (scanner.empty() ? "unknown" : scanner) << "\n";
+                }
+                m_out.flush();
+            }
+            platform::globalFree(block); // the receiver owns the block
+            if (m_options.count && ++seen >= *m_options.count)
+                platform::postQuitMessage(0);
+        }
+        return 0;
+    };
+    auto window = platform::createWindow(procedure);
+    if (!window)
+        throw CommandFailure{"creating the event window", window.error().code};
+    const int32_t started = Zorvan_Startup(*window, kNotification);
+    if (started != 0) {
+        (void)platform::destroyWindow(*window);
+        throw CommandFailure{started == 10048 ? "opening the trigger port (taken by another program)"
+                                              : "starting the listener",
+                             static_cast<uint32_t>(started)};
+    }
+    struct sigaction action {}, oldInt {}, oldTerm {};
+    action.sa_handler = [](int) { g_interrupted = 1; };
+    ::sigaction(SIGINT, &action, &oldInt);
+    ::sigaction(SIGTERM, &action, &oldTerm);
+    g_interrupted = 0;
+    (void)platform::setTimer(*window, kCheckTimer, std::chrono::milliseconds(100));
+    if (!m_options.json)
+        std::fprintf(stderr, "lumarc: waiting for button events (Ctrl-C ends)\n");
+    platform::Message message;
+    while (platform::getMessage(message))
+        platform::dispatchMessage(message);
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    Zorvan_Cleanup();
+    (void)platform::destroyWindow(*window);
+    return kLumarcOk;
+}
+
 int Session::run()
 {
     const std::string& command = m_options.words.front();
-    if (command == "info" || command == "name" || command == "firmware" || command == "netinfo" ||
+    if (command == "discover") {
+        expectWords(1);
+        discover();
+    } else if (command == "events") {
+        expectWords(1);
+        return events();
+    } else if (command == "info" || command == "name" || command == "firmware" || command == "netinfo" ||
         command == "scaninfo") {
         expectWords(1);
         const bool all = command == "info";
@@ -635,6 +767,7 @@ const std::map<std::string, std::function<void(Options&, const std::string&)>>& 
         {"--key", [](Options& o, const std::string& v) { o.key = v; }},
         {"--trigger-port",
          [](Options& o, const std::string& v) { o.triggerPort = parseNumber(v, "--trigger-port"); }},
+        {"--count", [](Options& o, const std::string& v) { o.count = parseNumber(v, "--count"); }},
         {"--timeout",
          [](Options& o, const std::string& v) {
              o.timeout = static_cast<int32_t>(parseNumber(v, "--timeout"));
@@ -738,7 +871,8 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
         }
         if (options.words.empty())
             throw UsageError("no command given");
-        if (options.unit.empty())
+        const bool needsUnit = options.words.front() != "discover" && options.words.front() != "events";
+        if (needsUnit && options.unit.empty())
             throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
     } catch (const UsageError& e) {
         err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";

@@ -6,7 +6,10 @@
 
 #include "platform/unit_address.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <thread>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,10 +27,12 @@ using namespace lumarc;
 
 constexpr const char* kUsage = R"(usage: lumarc-unitsim [OPTIONS]
 
-Simulates one Lumarc unit: its management port (TCP 10002) on ADDRESS.
-Run it inside a private network namespace, or on a loopback address.
+Simulates Lumarc units: each has its management port (TCP 10002) on its own
+address and answers discovery (UDP 10005). Run it inside a private network
+namespace, or on loopback addresses.
 
-  --address A      the unit's IPv4 address (default 127.0.0.2)
+  --address A      the (first) unit's IPv4 address (default 127.0.0.2)
+  --units N        simulate N units on consecutive addresses (default 1)
   --name N         the unit's name (default LUMARC-SIM)
   --pin P          the administrator PIN (default 0000)
   --scanner M      the attached scanner: ORBIX-4000, ORBIX-2200, TALVEN-S60
@@ -35,6 +40,8 @@ Run it inside a private network namespace, or on a loopback address.
   --firmware T     the firmware version text
   --mac M          the MAC address, six hexadecimal bytes (02:4c:4d:00:00:02)
   --user N:P[:H]   a registered user with PIN P and host H (repeatable)
+  --trigger-port P the PC port the units report button presses to
+                   (default 10002)
   --refuse N:CODE  refuse the next N greetings with CODE
   --delay MS       answer every request MS milliseconds late
   --split MS       send every reply in two segments, MS milliseconds apart
@@ -42,6 +49,15 @@ Run it inside a private network namespace, or on a loopback address.
   --busy           turn changes away with status 0x800
   --quiet          print nothing but errors
   --help
+
+Commands on standard input, one per line:
+  press UNIT scan|send1..send9 USER [PC[:PORT]]
+                   the unit (its address or its number, 1 = the first)
+                   connects to the PC's trigger port (default: the user's
+                   registered host, else 127.0.0.1; the unit's trigger port)
+                   and reports the button
+  event UNIT CODE FLAGS USER [PC[:PORT]]   any event code and flags
+  busy UNIT on|off, list, help, quit
 )";
 
 std::mutex g_printMutex;
@@ -76,6 +92,124 @@ bool parseMac(const std::string& text, std::array<uint8_t, 6>& mac)
     return true;
 }
 
+unitsim::SimulatedUnit* findUnit(const std::string& which,
+                                 std::vector<std::unique_ptr<unitsim::SimulatedUnit>>& units)
+{
+    char* end = nullptr;
+    const long index = std::strtol(which.c_str(), &end, 10);
+    if (end != which.c_str() && *end == '\0' && index >= 1 &&
+        static_cast<size_t>(index) <= units.size())
+        return units[static_cast<size_t>(index - 1)].get();
+    for (auto& unit : units)
+        if (unit->addressText() == which)
+            return unit.get();
+    return nullptr;
+}
+
+// The PC a press goes to: given, else the user's registered host, else
+// 127.0.0.1; port 0 means the unit's trigger port.
+std::optional<platform::Endpoint> pressTarget(unitsim::SimulatedUnit& unit,
+                                              const std::string& user, const std::string& given)
+{
+    std::string host = given;
+    uint16_t port = 0;
+    if (host.empty()) {
+        for (const auto& slot : unit.state().users())
+            if (slot.name == user)
+                host = slot.host;
+    }
+    if (host.empty())
+        host = "127.0.0.1";
+    if (const size_t colon = host.find(':'); colon != std::string::npos) {
+        port = static_cast<uint16_t>(std::atoi(host.c_str() + colon + 1));
+        host.resize(colon);
+    }
+    auto address = platform::resolveUnitAddress(host);
+    if (!address)
+        return std::nullopt;
+    return platform::Endpoint{*address, port};
+}
+
+// One command line; false for quit.
+bool runCommand(const std::string& line, std::vector<std::unique_ptr<unitsim::SimulatedUnit>>& units)
+{
+    std::istringstream words(line);
+    std::string command;
+    if (!(words >> command))
+        return true;
+    if (command == "quit")
+        return false;
+    if (command == "help") {
+        std::fputs("press UNIT scan|send1..send9 USER [PC[:PORT]] | event UNIT CODE FLAGS USER "
+                   "[PC[:PORT]] | busy UNIT on|off | list | quit\n",
+                   stdout);
+        return true;
+    }
+    if (command == "list") {
+        for (size_t i = 0; i < units.size(); ++i) {
+            const auto config = units[i]->state().config();
+            printLine(std::to_string(i + 1) + ": " + units[i]->addressText() + " \"" +
+                      config.name + "\" trigger port " + std::to_string(config.triggerPort));
+        }
+        return true;
+    }
+    std::string which;
+    words >> which;
+    unitsim::SimulatedUnit* unit = findUnit(which, units);
+    if (unit == nullptr) {
+        printLine("no unit " + which + " (try list)");
+        return true;
+    }
+    if (command == "busy") {
+        std::string state;
+        words >> state;
+        unit->state().setBusy(state == "on");
+        printLine("unit " + which + (state == "on" ? " busy" : " not busy"));
+        return true;
+    }
+    unitsim::EventMessage message;
+    std::string pc;
+    if (command == "press") {
+        std::string button;
+        words >> button >> message.user >> pc;
+        if (button == "scan") {
+            message.flags = unitsim::kFlagScan;
+        } else if (button.size() == 5 && button.rfind("send", 0) == 0 && button[4] >= '1' &&
+                   button[4] <= '9') {
+            message.flags = unitsim::kFlagSendTo | static_cast<uint32_t>(button[4] - '0');
+        } else {
+            printLine("press: the button is scan or send1 .. send9");
+            return true;
+        }
+    } else if (command == "event") {
+        std::string code, flags;
+        words >> code >> flags >> message.user >> pc;
+        message.code = static_cast<uint32_t>(std::strtoul(code.c_str(), nullptr, 0));
+        message.flags = static_cast<uint32_t>(std::strtoul(flags.c_str(), nullptr, 0));
+    } else {
+        printLine("unknown command " + command + " (try help)");
+        return true;
+    }
+    const auto target = pressTarget(*unit, message.user, pc);
+    if (!target) {
+        printLine("press: cannot resolve the PC");
+        return true;
+    }
+    auto outcome = unit->press(*target, message, std::chrono::seconds(15));
+    if (!outcome) {
+        printLine("unit " + unit->addressText() + ": press failed: " + outcome.error().text);
+        return true;
+    }
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%X", message.flags);
+    printLine("unit " + unit->addressText() + ": event " + std::to_string(message.code) +
+              " flags " + flags + " for " + message.user + " -> " +
+              (outcome->greeting != 0 ? "PC busy, turned away"
+                                      : outcome->acknowledged ? "acknowledged"
+                                                              : "not acknowledged"));
+    return true;
+}
+
 int usage(const std::string& message)
 {
     std::fprintf(stderr, "lumarc-unitsim: %s\n(lumarc-unitsim --help shows the usage)\n",
@@ -91,6 +225,7 @@ int main(int argc, char** argv)
     std::vector<unitsim::UserSlot> users;
     bool quiet = false;
     bool busy = false;
+    int unitCount = 1;
     unitsim::FaultPlan faults;
     const auto milliseconds = [](const char* v) -> std::optional<std::chrono::milliseconds> {
         if (v == nullptr)
@@ -109,6 +244,17 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--units") {
+            const char* v = value();
+            unitCount = v != nullptr ? std::atoi(v) : 0;
+            if (unitCount < 1 || unitCount > 250)
+                return usage("--units needs a number from 1 to 250");
+        } else if (arg == "--trigger-port") {
+            const char* v = value();
+            const int port = v != nullptr ? std::atoi(v) : 0;
+            if (port < 1 || port > 65535)
+                return usage("--trigger-port needs a port number");
+            config.triggerPort = static_cast<uint32_t>(port);
         } else if (arg == "--busy") {
             busy = true;
         } else if (arg == "--silent") {
@@ -194,31 +340,59 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    unitsim::ManagementServer::LogSink log;
-    const std::string address = platform::addressText(config.address);
-    if (!quiet)
-        log = [address](const std::string& line) { printLine("unit " + address + ": " + line); };
-    auto unit = unitsim::SimulatedUnit::start(config, log);
-    if (!unit) {
-        std::fprintf(stderr, "lumarc-unitsim: cannot serve %s:10002: %s\n", address.c_str(),
-                     unit.error().text.c_str());
-        return 1;
-    }
-    (*unit)->management().setFaults(faults);
-    (*unit)->state().setBusy(busy);
-    for (const auto& user : users) {
-        if (!(*unit)->state().preloadUser(user)) {
-            std::fprintf(stderr, "lumarc-unitsim: cannot register user %s\n", user.name.c_str());
+    std::vector<std::unique_ptr<unitsim::SimulatedUnit>> units;
+    for (int i = 0; i < unitCount; ++i) {
+        unitsim::UnitConfig unitConfig = config;
+        unitConfig.address = htonl(ntohl(config.address) + static_cast<uint32_t>(i));
+        if (unitCount > 1)
+            unitConfig.name = config.name + "-" + std::to_string(i + 1);
+        unitConfig.mac[5] = static_cast<uint8_t>(config.mac[5] + i);
+        const std::string address = platform::addressText(unitConfig.address);
+        unitsim::ManagementServer::LogSink log;
+        if (!quiet)
+            log = [address](const std::string& line) {
+                printLine("unit " + address + ": " + line);
+            };
+        auto unit = unitsim::SimulatedUnit::start(unitConfig, log);
+        if (!unit) {
+            std::fprintf(stderr, "lumarc-unitsim: cannot serve %s: %s\n", address.c_str(),
+                         unit.error().text.c_str());
             return 1;
         }
+        (*unit)->management().setFaults(faults);
+        (*unit)->state().setBusy(busy);
+        for (const auto& user : users) {
+            if (!(*unit)->state().preloadUser(user)) {
+                std::fprintf(stderr, "lumarc-unitsim: cannot register user %s\n",
+                             user.name.c_str());
+                return 1;
+            }
+        }
+        if (!quiet)
+            printLine("unit " + address + ": \"" + unitConfig.name + "\" ready, scanner " +
+                      (unitConfig.scanner ? unitConfig.scanner->model : std::string("none")));
+        units.push_back(std::move(*unit));
     }
-    if (!quiet)
-        printLine("unit " + address + ": \"" + config.name + "\" ready, scanner " +
-                  (config.scanner ? config.scanner->model : std::string("none")));
+
+    // Commands from standard input; end of input leaves the units running
+    // until a signal comes, "quit" ends the program like a signal.
+    std::thread commands([&units] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!runCommand(line, units)) {
+                ::kill(::getpid(), SIGTERM);
+                return;
+            }
+        }
+    });
+    commands.detach();
 
     int signal = 0;
     sigwait(&signals, &signal);
     if (!quiet)
-        printLine("unit " + address + ": stopping on " + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-    return 0;
+        printLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    std::fflush(stdout);
+    // The command reader may be blocked on standard input: end the process
+    // without waiting for it.
+    std::_Exit(0);
 }

@@ -1,7 +1,10 @@
-// One simulated Lumarc unit: its state and its management port on its own
-// address (127.0.0.2, 127.0.0.3, ... inside a test namespace).
+// One simulated Lumarc unit: its state, its management port on its own
+// address (127.0.0.2, 127.0.0.3, ... inside a test namespace), its answer to
+// discovery, and its buttons.
 #pragma once
 
+#include "discovery_responder.h"
+#include "event_connection.h"
 #include "management_server.h"
 #include "unit_state.h"
 
@@ -17,13 +20,24 @@ public:
 
     UnitState& state() { return m_state; }
     ManagementServer& management() { return *m_management; }
+    DiscoveryResponder& discovery() { return *m_discovery; }
     std::string addressText() const;
+
+    // A button press: connects from the unit's address to pc (port 0: the
+    // unit's trigger port), sends the event message and closes.
+    struct PressOutcome {
+        uint32_t greeting = 0;
+        bool acknowledged = false;
+    };
+    Result<PressOutcome> press(const platform::Endpoint& pc, const EventMessage& message,
+                               std::chrono::milliseconds timeout);
 
 private:
     explicit SimulatedUnit(UnitConfig config) : m_state(std::move(config)) {}
 
     UnitState m_state;
     std::unique_ptr<ManagementServer> m_management;
+    std::unique_ptr<DiscoveryResponder> m_discovery;
 };
 
 } // namespace lumarc::unitsim

@@ -1,6 +1,8 @@
 // The lumarc command against a simulated unit (inside the test namespace).
 #include "platform/tests/temp_folder.h"
+#include "platform/folders.h"
 #include "platform/unit_address.h"
+#include "shared/settings_file.h"
 #include "tools/lumarc_command.h"
 #include "unitsim/simulated_unit.h"
 
@@ -8,6 +10,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace lumarc::tools {
 namespace {
@@ -152,6 +155,47 @@ TEST_F(LumarcCommand, ChangingTheAdministratorPinLeavesMaintenanceWithTheNewOne)
               kLumarcOk);
     EXPECT_EQ(m_unit->state().config().adminPin, "9753");
     EXPECT_FALSE(m_unit->state().inMaintenance());
+}
+
+TEST_F(LumarcCommand, DiscoverListsTheUnitsThatAnswer)
+{
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(shared::SettingsFile().write("TimeOut", "SearchBox", "1"));
+    const Outcome found = run({"--json", "discover"});
+    ASSERT_EQ(found.code, kLumarcOk) << found.err;
+    EXPECT_EQ(found.out, "[{\"address\":\"127.0.0.2\",\"name\":\"LUMARC-SIM\",\"mac\":"
+                         "\"02:4c:4d:00:00:02\",\"busy\":false,\"scanner\":\"ORBIX-4000\"}]\n");
+}
+
+TEST_F(LumarcCommand, EventsPrintsEachButtonPressUntilTheCount)
+{
+    constexpr uint16_t kTrigger = 10778;
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(shared::SettingsFile().write("Common", "TrgPort", std::to_string(kTrigger)));
+    std::jthread unit([&] {
+        const platform::Endpoint pc{*platform::resolveUnitAddress("127.0.0.1"), kTrigger};
+        unitsim::EventMessage scan;
+        scan.user = "alice";
+        unitsim::EventMessage sendTo;
+        sendTo.flags = unitsim::kFlagSendTo | 3;
+        sendTo.user = "bob";
+        for (const auto& message : {scan, sendTo}) {
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                auto outcome = m_unit->press(pc, message, std::chrono::seconds(2));
+                if (outcome && outcome->greeting == 0)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+    });
+    const Outcome events = run({"events", "--count", "2"});
+    ASSERT_EQ(events.code, kLumarcOk) << events.err;
+    EXPECT_NE(events.out.find("127.0.0.2  Scan  user alice  scanner ORBIX-4000\n"),
+              std::string::npos)
+        << events.out;
+    EXPECT_NE(events.out.find("127.0.0.2  Send-to 3  user bob  scanner ORBIX-4000\n"),
+              std::string::npos)
+        << events.out;
 }
 
 TEST_F(LumarcCommand, WrongCommandLinesAreUsageErrors)
