@@ -1,5 +1,6 @@
 // The test runner's private network: a datagram sent to 255.255.255.255
 // reaches every local listener, and address resolution works inside it.
+#include "platform/net_socket.h"
 #include "platform/unit_address.h"
 #include "platform/unique_fd.h"
 
@@ -8,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -58,6 +60,29 @@ TEST(NetworkNamespace, BroadcastReachesTwoLocalListeners)
                   static_cast<ssize_t>(sizeof payload));
         EXPECT_STREQ(buffer, payload);
     }
+}
+
+TEST(TcpConnections, KeepAliveProbesAreConfiguredAsAsked)
+{
+    const uint32_t loopback = *resolveUnitAddress("127.0.0.1");
+    auto listener = listenTcp({loopback, 10999});
+    ASSERT_TRUE(listener);
+    auto client = connectTcp({loopback, 10999}, std::chrono::seconds(2));
+    ASSERT_TRUE(client);
+    auto server = acceptTcp(listener->get());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(setKeepAlive(server->get(), 30, 10, 3));
+    const auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        ::getsockopt(server->get(), level, name, &value, &length);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 30);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_NODELAY), 1) << "accepted connections send at once";
 }
 
 TEST(UnitAddress, DottedTextFirstThenHostName)
