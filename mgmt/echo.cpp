@@ -110,7 +110,7 @@ uint32_t echoUnit(const char* unit, int32_t* timeoutInOutTime)
     const auto deadline = Clock::now() + std::chrono::seconds(std::max(seconds, 0));
     for (;;) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         auto ready = platform::waitReadable(fd, std::max(left, std::chrono::milliseconds(0)));
         if (!ready) {
             logFailure(event::kEcho, category::kWaitFailed);

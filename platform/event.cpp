@@ -21,7 +21,7 @@ int remainingMs(std::optional<Clock::time_point> deadline)
     if (!deadline)
         return -1;
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
 }
 
