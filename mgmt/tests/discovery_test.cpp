@@ -80,7 +80,7 @@ TEST_F(Discovery, NoUnitGivesTheTerminalNodeAfterTheTimeOut)
     EXPECT_EQ(head->address, 0u);
     EXPECT_EQ(head->next, nullptr);
     EXPECT_GE(took, 1100ms) << "the time-out plus the 100 ms pause";
-    EXPECT_LT(took, 1600ms);
+    EXPECT_LT(took, 3000ms);
     Zorvan_FreeSearchBoxAll(head);
     Zorvan_FreeSearchBoxAll(nullptr);
 
@@ -166,7 +166,7 @@ TEST_F(Discovery, AHundredUnitsAnsweringAtOnceAreEachListedOnce)
     // the last answer.
     std::printf("[ measure  ] 100 units: collecting search took %lld ms (time-out 1000 ms)\n",
                 static_cast<long long>(took.count()));
-    EXPECT_LT(took, 1600ms);
+    EXPECT_LT(took, 3000ms);
 }
 
 } // namespace
