@@ -11,6 +11,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <vector>
 #include <sys/time.h>
 
 namespace lumarc::platform {
@@ -169,6 +171,37 @@ Status sendAll(int fd, std::span<const uint8_t> bytes)
             return socketError("send", errno);
         }
         bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    return {};
+}
+
+Status sendAllParts(int fd, std::span<const std::span<const uint8_t>> parts)
+{
+    std::vector<iovec> vectors;
+    vectors.reserve(parts.size());
+    for (const auto& part : parts)
+        if (!part.empty())
+            vectors.push_back({const_cast<uint8_t*>(part.data()), part.size()});
+    size_t first = 0;
+    while (first < vectors.size()) {
+        msghdr message{};
+        message.msg_iov = &vectors[first];
+        message.msg_iovlen = vectors.size() - first;
+        ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return socketError("send", errno);
+        }
+        // Skip what went out; a partly sent buffer continues where it stopped.
+        while (first < vectors.size() && static_cast<size_t>(n) >= vectors[first].iov_len) {
+            n -= static_cast<ssize_t>(vectors[first].iov_len);
+            ++first;
+        }
+        if (first < vectors.size()) {
+            vectors[first].iov_base = static_cast<uint8_t*>(vectors[first].iov_base) + n;
+            vectors[first].iov_len -= static_cast<size_t>(n);
+        }
     }
     return {};
 }

@@ -58,6 +58,10 @@ Status setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes);
 // Sends every byte (never raises SIGPIPE).
 Status sendAll(int fd, std::span<const uint8_t> bytes);
 
+// Sends several buffers as one stream in as few system calls as possible,
+// so that a header and its data leave together.
+Status sendAllParts(int fd, std::span<const std::span<const uint8_t>> parts);
+
 // Waits until fd is readable (or the peer closed), or the time-out passes;
 // true when readable. A negative time-out waits without end. With a wake
 // descriptor (an eventfd, -1 for none) the wait also ends when it becomes

@@ -18,6 +18,13 @@ Result<std::unique_ptr<SimulatedUnit>> SimulatedUnit::start(UnitConfig config,
     if (!discovery)
         return discovery.error();
     unit->m_discovery = std::move(*discovery);
+    if (const auto scanner = unit->m_state.config().scanner) {
+        unit->m_scanner = std::make_unique<SimulatedScanner>(*scanner);
+        auto tunnel = TunnelServer::start(*unit->m_scanner, address, log);
+        if (!tunnel)
+            return tunnel.error();
+        unit->m_tunnel = std::move(*tunnel);
+    }
     return unit;
 }
 

@@ -6,6 +6,8 @@
 #include "discovery_responder.h"
 #include "event_connection.h"
 #include "management_server.h"
+#include "simulated_scanner.h"
+#include "tunnel_server.h"
 #include "unit_state.h"
 
 #include <memory>
@@ -21,6 +23,9 @@ public:
     UnitState& state() { return m_state; }
     ManagementServer& management() { return *m_management; }
     DiscoveryResponder& discovery() { return *m_discovery; }
+    // The attached scanner and its tunnel; null for a unit without scanner.
+    SimulatedScanner* scanner() { return m_scanner.get(); }
+    TunnelServer* tunnel() { return m_tunnel.get(); }
     std::string addressText() const;
 
     // A button press: connects from the unit's address to pc (port 0: the
@@ -38,6 +43,8 @@ private:
     UnitState m_state;
     std::unique_ptr<ManagementServer> m_management;
     std::unique_ptr<DiscoveryResponder> m_discovery;
+    std::unique_ptr<SimulatedScanner> m_scanner;
+    std::unique_ptr<TunnelServer> m_tunnel;
 };
 
 } // namespace lumarc::unitsim

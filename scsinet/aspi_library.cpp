@@ -1,0 +1,285 @@
+// Start, dispatch, worker and completion of the transport.
+#include "aspi_library.h"
+
+#include "transport_log.h"
+#include "tunnel.h"
+
+#include "platform/event.h"
+#include "platform/folders.h"
+#include "platform/named_mutex.h"
+#include "platform/profile.h"
+#include "platform/unit_address.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+
+namespace lumarc::scsinet {
+namespace {
+
+constexpr uint32_t kSupportReady = 0x0101;
+constexpr uint32_t kSupportBusy = 0xE500;
+constexpr uint32_t kSupportFailed = 0xE400;
+constexpr int32_t kDefaultDataRecv = 180;
+constexpr size_t kAddressCapacity = 128;
+constexpr size_t kMaxCdb = 16;
+constexpr size_t kMaxSense = 24;
+// The unit a start without an address uses when Drovik.ini names none: a
+// simulated unit on this machine, never a guess on the user's network.
+constexpr const char* kDefaultUnit = "127.0.0.2";
+constexpr const char* kMutexName = "Drovik32MutexObject";
+
+// Completion: status, then the event or the routine.
+void complete(SRB_ExecSCSICmd& block, uint8_t status)
+{
+    block.SRB_Status = status;
+    if ((block.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
+        (void)platform::Event::signal(
+            static_cast<int>(reinterpret_cast<intptr_t>(block.SRB_PostProc)));
+    } else if ((block.SRB_Flags & SRB_POSTING) != 0 && block.SRB_PostProc != nullptr) {
+        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(block.SRB_PostProc)(&block);
+    }
+}
+
+// The receive time-out, read again when DROVIK32.ini changes.
+class DataRecvSetting {
+public:
+    std::chrono::seconds get()
+    {
+        const auto path = platform::windowsFolder() / "DROVIK32.ini";
+        struct stat st {};
+        const bool exists = ::stat(path.c_str(), &st) == 0;
+        const int64_t stamp = exists ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : -1;
+        std::scoped_lock lock(m_mutex);
+        if (!m_value || stamp != m_stamp || path != m_path) {
+            const auto value = static_cast<int32_t>(
+                platform::Profile(path).readInt("TimeOut", "DataRecv", kDefaultDataRecv));
+            m_value = std::chrono::seconds(value > 0 ? value : 1);
+            m_stamp = stamp;
+            m_path = path;
+        }
+        return *m_value;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::optional<std::chrono::seconds> m_value;
+    int64_t m_stamp = -1;
+    std::filesystem::path m_path;
+};
+
+class Transport {
+public:
+    Transport()
+    {
+        auto mutex = platform::NamedMutex::create(kMutexName);
+        if (mutex)
+            m_mutex = std::make_unique<platform::NamedMutex>(std::move(*mutex));
+        else
+            logLine("transport mutex: %s\n", mutex.error().text.c_str());
+        (void)m_dataRecv.get();
+        m_worker = std::thread([this] { work(); });
+    }
+
+    ~Transport()
+    {
+        m_tunnel.abort();
+        {
+            std::scoped_lock lock(m_queueMutex);
+            m_stopping = true;
+        }
+        m_queueChanged.notify_all();
+        m_worker.join();
+        m_tunnel.close();
+    }
+
+    uint32_t supportInfo(const char* unitOrNull)
+    {
+        std::scoped_lock lock(m_startMutex);
+        if (m_started)
+            return m_support;
+        m_started = true;
+        m_support = start(unitOrNull);
+        return m_support;
+    }
+
+    uint32_t execute(SRB_ExecSCSICmd& block)
+    {
+        if (block.SRB_Target != DROVIK_TARGET_ID) {
+            complete(block, SS_NO_DEVICE);
+            return SS_NO_DEVICE;
+        }
+        if (block.SRB_CDBLen > kMaxCdb) {
+            complete(block, SS_INVALID_SRB);
+            return SS_INVALID_SRB;
+        }
+        if (block.SRB_BufLen > DROVIK_MAX_DATA ||
+            (block.SRB_BufLen != 0 && block.SRB_BufPointer == nullptr)) {
+            complete(block, block.SRB_BufLen > DROVIK_MAX_DATA ? SS_BUFFER_TO_BIG : SS_INVALID_SRB);
+            return block.SRB_Status;
+        }
+        if (block.SRB_SenseLen > kMaxSense)
+            block.SRB_SenseLen = kMaxSense;
+        const uint8_t* c = block.CDBByte;
+        logLine("%02X %02X %02X %02X %02X %02X\n", c[0], c[1], c[2], c[3], c[4], c[5]);
+        block.SRB_Status = SS_PENDING;
+
+        std::unique_lock lock(m_queueMutex);
+        if (std::this_thread::get_id() != m_worker.get_id()) {
+            // A new request waits for the previous one to complete.
+            m_queueChanged.wait(lock, [&] { return m_queue.empty() && !m_busy; });
+        }
+        m_queue.push_back(&block);
+        lock.unlock();
+        m_queueChanged.notify_all();
+        return SS_PENDING;
+    }
+
+private:
+    uint32_t start(const char* unitOrNull)
+    {
+        std::string unit;
+        if (unitOrNull != nullptr) {
+            unit.assign(unitOrNull, strnlen(unitOrNull, kAddressCapacity - 1));
+        } else {
+            const platform::Profile settings(platform::windowsFolder() / "twain_32" / "Drovik.ini");
+            char buffer[kAddressCapacity];
+            settings.readString("Setting", "Remote", kDefaultUnit, buffer, sizeof buffer);
+            unit = buffer;
+        }
+        auto address = platform::resolveUnitAddress(unit);
+        if (!address) {
+            logLine("Error gethostbyname()\n %x", address.error().code);
+            return kSupportFailed;
+        }
+        const int32_t opened = m_tunnel.open(*address, m_dataRecv.get());
+        if (opened == 0)
+            return kSupportReady;
+        return opened == kTunnelFailed ? kSupportBusy : kSupportFailed;
+    }
+
+    void work()
+    {
+        for (;;) {
+            SRB_ExecSCSICmd* block = nullptr;
+            {
+                std::unique_lock lock(m_queueMutex);
+                m_queueChanged.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                block = m_queue.front();
+                m_queue.pop_front();
+                m_busy = true;
+            }
+            const uint8_t status = run(*block);
+            // Completion may submit the next request: it lands in the queue.
+            complete(*block, status);
+            {
+                std::scoped_lock lock(m_queueMutex);
+                m_busy = false;
+            }
+            m_queueChanged.notify_all();
+        }
+    }
+
+    uint8_t run(SRB_ExecSCSICmd& block)
+    {
+        logLine(">Send Scsi Command \n");
+        const auto timeout = m_dataRecv.get();
+        uint8_t scsi = 0;
+        if (m_tunnel.exchange(block, &scsi, timeout) != 0)
+            return SS_ASPI_IS_BUSY;
+        if (scsi != 0)
+            return SS_ERR;
+        if (block.CDBByte[0] != 0xF1 || block.CDBByte[1] != 0x05)
+            return SS_COMP;
+        // The announcement is followed at once by the real command F2 on a
+        // copy of the block; only its status and data reach the caller.
+        SRB_ExecSCSICmd followUp = block;
+        followUp.CDBByte[0] = 0xF2;
+        uint8_t followUpScsi = 0;
+        uint8_t status = SS_ASPI_IS_BUSY;
+        if (m_tunnel.exchange(followUp, &followUpScsi, timeout) == 0)
+            status = followUpScsi == 0 ? SS_COMP : SS_ERR;
+        if (status != SS_COMP) {
+            std::memset(block.SenseArea, 0, sizeof block.SenseArea);
+            block.SenseArea[0] = 0xF0;
+            block.SenseArea[2] = 0x02; // NOT READY
+            block.SenseArea[7] = 0x0A;
+        }
+        return status;
+    }
+
+    std::unique_ptr<platform::NamedMutex> m_mutex;
+    DataRecvSetting m_dataRecv;
+    TunnelConnection m_tunnel;
+
+    std::mutex m_startMutex;
+    bool m_started = false;
+    uint32_t m_support = kSupportFailed;
+
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueChanged;
+    std::deque<SRB_ExecSCSICmd*> m_queue;
+    bool m_busy = false;
+    bool m_stopping = false;
+    std::thread m_worker;
+};
+
+std::mutex g_transportMutex;
+std::unique_ptr<Transport> g_transport;
+
+Transport& transport()
+{
+    std::scoped_lock lock(g_transportMutex);
+    if (!g_transport)
+        g_transport = std::make_unique<Transport>();
+    return *g_transport;
+}
+
+} // namespace
+
+uint32_t supportInfo(const char* unitOrNull)
+{
+    return transport().supportInfo(unitOrNull);
+}
+
+uint32_t sendCommand(SRB_ExecSCSICmd* block)
+{
+    if (block == nullptr)
+        return SS_INVALID_SRB;
+    switch (block->SRB_Cmd) {
+    case SC_EXEC_SCSI_CMD:
+        return transport().execute(*block);
+    case SC_HA_INQUIRY:
+    case SC_GET_DEV_TYPE:
+    case SC_ABORT_SRB:
+    case SC_RESET_DEV:
+    case SC_GET_DISK_INFO:
+        return SS_PENDING;
+    default: // SC_SET_HA_PARMS and every unknown code
+        return 0x101;
+    }
+}
+
+void loadTransport()
+{
+    (void)transport();
+}
+
+void unloadTransport()
+{
+    std::unique_ptr<Transport> gone;
+    {
+        std::scoped_lock lock(g_transportMutex);
+        gone = std::move(g_transport);
+    }
+}
+
+} // namespace lumarc::scsinet

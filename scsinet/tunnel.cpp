@@ -1,0 +1,170 @@
+// Tunnel requests and replies over the connection.
+#include "tunnel.h"
+
+#include "transport_log.h"
+
+#include "platform/error_codes.h"
+#include "shared/message_header.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lumarc::scsinet {
+namespace {
+
+constexpr uint8_t kFollowUpAnnounce = 0xF1;
+constexpr size_t kSenseOffset = 16;
+constexpr size_t kSenseSize = 24;
+constexpr std::chrono::seconds kConnectTimeout{10};
+
+} // namespace
+
+TunnelRequest encodeTunnelRequest(const SRB_ExecSCSICmd& block)
+{
+    TunnelRequest request;
+    const bool announceOnly = block.CDBByte[0] == kFollowUpAnnounce;
+    const bool dataIn = (block.SRB_Flags & SRB_DIR_IN) != 0;
+    const uint32_t inLength = announceOnly || !dataIn ? 0 : block.SRB_BufLen;
+    const uint32_t outLength = announceOnly || dataIn ? 0 : block.SRB_BufLen;
+    auto& h = request.header;
+    shared::writeLe32(h, 0, static_cast<uint32_t>(kTunnelHeader + outLength));
+    shared::writeLe32(h, 4, shared::kPcMagic);
+    shared::writeLe32(h, 8, kTunnelCode);
+    shared::writeLe32(h, 12, block.SRB_CDBLen);
+    shared::writeLe32(h, 16, inLength);
+    shared::writeLe32(h, 20, outLength);
+    std::memcpy(&h[24], block.CDBByte, std::min<size_t>(block.SRB_CDBLen, 16));
+    if (outLength != 0)
+        request.dataOut = std::span<const uint8_t>(block.SRB_BufPointer, outLength);
+    // The reply carries the buffer's length for any data-in block, an
+    // announcing request included.
+    request.dataIn = dataIn ? block.SRB_BufLen : 0;
+    return request;
+}
+
+uint8_t applyTunnelReply(SRB_ExecSCSICmd& block, std::span<const uint8_t, kTunnelHeader> reply)
+{
+    const size_t sense = std::min<size_t>(block.SRB_SenseLen, kSenseSize);
+    std::memcpy(block.SenseArea, &reply[kSenseOffset], sense);
+    block.SRB_TargStat = reply[12];
+    return reply[12];
+}
+
+int32_t TunnelConnection::open(uint32_t address, std::chrono::seconds receiveTimeout)
+{
+    logLine("ネットワークの接続　開始\n");
+    auto socket = platform::tcpSocket();
+    if (!socket) {
+        logLine("ソケット作成失敗\n");
+        return static_cast<int32_t>(socket.error().code);
+    }
+    if (auto connected = platform::connectSocket(socket->get(), {address, kTunnelPort},
+                                                 kConnectTimeout);
+        !connected) {
+        logLine("%s : %s\n", "ソケット接続失敗",
+                platform::systemMessage(connected.error().code).c_str());
+        return static_cast<int32_t>(connected.error().code);
+    }
+    {
+        std::scoped_lock lock(m_mutex);
+        m_socket = std::move(*socket);
+    }
+    uint8_t greeting[shared::kHeaderSize] = {};
+    int32_t result = receive(greeting, receiveTimeout);
+    if (result == 0 && shared::decodeHeader(greeting)->code != 0)
+        result = kTunnelFailed;
+    if (result != 0) {
+        logLine("接続失敗 : %d\n", result);
+        return result;
+    }
+    logLine("ネットワークの接続　終了\n");
+    return 0;
+}
+
+int32_t TunnelConnection::receive(std::span<uint8_t> into, std::chrono::seconds timeout)
+{
+    int fd;
+    {
+        std::scoped_lock lock(m_mutex);
+        fd = m_socket.get();
+    }
+    if (fd < 0)
+        return static_cast<int32_t>(platform::wsa::kNotSocket);
+    if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
+        logLine("受信イベント作成失敗\n");
+        return static_cast<int32_t>(bounded.error().code);
+    }
+    size_t received = 0;
+    while (received < into.size()) {
+        auto got = platform::receiveWithin(fd, into.subspan(received));
+        if (m_aborted) {
+            logLine("データ受信終了イベント発生\n");
+            return kTunnelFailed;
+        }
+        if (!got && got.error().code == platform::wsa::kTimedOut) {
+            logLine("データ受信タイムアウトイベント発生\n");
+            return kTunnelFailed;
+        }
+        if (!got) {
+            logLine("受信失敗 : %u\n", got.error().code);
+            return static_cast<int32_t>(got.error().code);
+        }
+        if (*got == 0) {
+            // The unit closed the connection: a reply cut short is no reply.
+            logLine("ソケット切断イベント\n");
+            logLine("ソケット切断\n");
+            return kTunnelFailed;
+        }
+        received += *got;
+    }
+    return 0;
+}
+
+int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
+                                   std::chrono::seconds receiveTimeout)
+{
+    int fd;
+    {
+        std::scoped_lock lock(m_mutex);
+        fd = m_socket.get();
+    }
+    if (fd < 0)
+        return static_cast<int32_t>(platform::wsa::kNotSocket);
+    const TunnelRequest request = encodeTunnelRequest(block);
+    const std::span<const uint8_t> parts[] = {request.header, request.dataOut};
+    if (auto sent = platform::sendAllParts(fd, parts); !sent) {
+        logLine("データ送信失敗(%u)\n", sent.error().code);
+        return static_cast<int32_t>(sent.error().code);
+    }
+    std::array<uint8_t, kTunnelHeader> reply{};
+    if (const int32_t r = receive(reply, receiveTimeout); r != 0)
+        return r;
+    if (request.dataIn != 0) {
+        if (const int32_t r =
+                receive(std::span<uint8_t>(block.SRB_BufPointer, request.dataIn), receiveTimeout);
+            r != 0)
+            return r;
+    }
+    *scsiStatus = applyTunnelReply(block, reply);
+    return 0;
+}
+
+void TunnelConnection::abort()
+{
+    std::scoped_lock lock(m_mutex);
+    m_aborted = true;
+    if (m_socket)
+        platform::shutdownBoth(m_socket.get());
+}
+
+void TunnelConnection::close()
+{
+    std::scoped_lock lock(m_mutex);
+    if (!m_socket)
+        return;
+    platform::shutdownBoth(m_socket.get());
+    m_socket.reset();
+    logLine("ネットワークの切断\n");
+}
+
+} // namespace lumarc::scsinet

@@ -1,0 +1,169 @@
+// Serving the SCSI tunnel.
+#include "tunnel_server.h"
+
+#include "shared/message_header.h"
+
+#include <cstdio>
+
+namespace lumarc::unitsim {
+namespace {
+
+constexpr size_t kHeader = 40;
+constexpr size_t kMaxData = 524504;
+constexpr size_t kMaxRequestsKept = 10000;
+
+} // namespace
+
+Result<std::unique_ptr<TunnelServer>> TunnelServer::start(SimulatedScanner& scanner,
+                                                           uint32_t address, LogSink log)
+{
+    auto listener = platform::listenTcp({address, kTunnelPort});
+    if (!listener)
+        return listener.error();
+    auto stop = platform::Event::create(platform::EventReset::Manual);
+    if (!stop)
+        return stop.error();
+    std::unique_ptr<TunnelServer> server(
+        new TunnelServer(scanner, std::move(*listener), std::move(*stop), std::move(log)));
+    server->m_acceptor = std::jthread([s = server.get()] { s->acceptLoop(); });
+    return server;
+}
+
+TunnelServer::TunnelServer(SimulatedScanner& scanner, platform::UniqueFd listener,
+                           platform::Event stop, LogSink log)
+    : m_scanner(scanner), m_listener(std::move(listener)), m_stop(std::move(stop)),
+      m_log(std::move(log))
+{
+}
+
+TunnelServer::~TunnelServer()
+{
+    (void)m_stop.set();
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    std::list<Worker> workers;
+    {
+        std::scoped_lock lock(m_mutex);
+        workers.swap(m_workers);
+    }
+    workers.clear();
+}
+
+void TunnelServer::setFaults(const TunnelFaults& faults)
+{
+    std::scoped_lock lock(m_mutex);
+    m_faults = faults;
+}
+
+std::vector<TunnelRequestRecord> TunnelServer::requests() const
+{
+    std::scoped_lock lock(m_mutex);
+    return m_requests;
+}
+
+size_t TunnelServer::connections() const
+{
+    std::scoped_lock lock(m_mutex);
+    return m_connections;
+}
+
+void TunnelServer::acceptLoop()
+{
+    for (;;) {
+        auto ready = platform::waitReadable(m_listener.get(), std::chrono::milliseconds(-1),
+                                            m_stop.fd());
+        if (!ready)
+            return;
+        platform::Endpoint peer;
+        auto connection = platform::acceptTcp(m_listener.get(), &peer);
+        if (!connection)
+            continue;
+        std::scoped_lock lock(m_mutex);
+        ++m_connections;
+        m_workers.remove_if([](const Worker& w) { return w.done->load(); });
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        m_workers.push_back(
+            {done, std::jthread([this, done, fd = std::move(*connection), peer]() mutable {
+                 serve(std::move(fd), peer);
+                 done->store(true);
+             })});
+    }
+}
+
+bool TunnelServer::readExactly(int fd, std::span<uint8_t> into)
+{
+    size_t got = 0;
+    while (got < into.size()) {
+        auto ready = platform::waitReadable(fd, std::chrono::milliseconds(-1), m_stop.fd());
+        if (!ready || !*ready)
+            return false;
+        auto n = platform::receiveSome(fd, into.subspan(got));
+        if (!n || *n == 0)
+            return false;
+        got += *n;
+    }
+    return true;
+}
+
+void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
+{
+    const int fd = connection.get();
+    TunnelFaults faults;
+    {
+        std::scoped_lock lock(m_mutex);
+        faults = m_faults;
+    }
+    if (!platform::sendAll(fd, shared::encodeHeader(shared::bareHeader(faults.greetingCode))))
+        return;
+    if (faults.greetingCode != 0)
+        return;
+    if (m_log)
+        m_log("tunnel opened by " + platform::endpointText(peer));
+    std::vector<uint8_t> dataOut;
+    for (;;) {
+        std::array<uint8_t, kHeader> header{};
+        if (!readExactly(fd, header))
+            break;
+        const uint32_t cdbLength = std::min<uint32_t>(shared::readLe32(header, 12), 16);
+        const uint32_t inLength = shared::readLe32(header, 16);
+        const uint32_t outLength = shared::readLe32(header, 20);
+        if (inLength > kMaxData || outLength > kMaxData)
+            break; // a broken peer: drop the connection
+        dataOut.resize(outLength);
+        if (!readExactly(fd, dataOut))
+            break;
+        {
+            std::scoped_lock lock(m_mutex);
+            faults = m_faults;
+            if (m_requests.size() < kMaxRequestsKept)
+                m_requests.push_back({{header.begin(), header.end()}, outLength});
+        }
+        if (faults.silent)
+            continue;
+        const ScsiResult result = m_scanner.execute(std::span(header).subspan(24, cdbLength),
+                                                    dataOut, inLength);
+        std::array<uint8_t, kHeader> reply{};
+        shared::writeLe32(reply, 0, static_cast<uint32_t>(kHeader + result.dataIn.size()));
+        shared::writeLe32(reply, 4, shared::kPcMagic);
+        shared::writeLe32(reply, 8, 1);
+        reply[12] = result.status;
+        std::copy(result.sense.begin(), result.sense.end(), reply.begin() + 16);
+        std::vector<std::span<const uint8_t>> parts{reply, result.dataIn};
+        size_t total = kHeader + result.dataIn.size();
+        if (faults.closeAfter && *faults.closeAfter < total) {
+            total = *faults.closeAfter;
+            if (total <= kHeader)
+                parts = {std::span<const uint8_t>(reply).first(total)};
+            else
+                parts = {reply, std::span<const uint8_t>(result.dataIn).first(total - kHeader)};
+            (void)platform::sendAllParts(fd, parts);
+            break;
+        }
+        if (!platform::sendAllParts(fd, parts))
+            break;
+    }
+    if (m_log)
+        m_log("tunnel closed by " + platform::endpointText(peer));
+}
+
+} // namespace lumarc::unitsim
