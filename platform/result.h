@@ -30,6 +30,7 @@ public:
     T&& value() && { return std::get<0>(std::move(m_state)); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
+    T&& operator*() && { return std::move(*this).value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 

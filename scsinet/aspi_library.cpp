@@ -99,14 +99,16 @@ public:
         m_tunnel.close();
     }
 
+    // The first call starts the library and reports how that went; every
+    // later call reports one ready adapter without any traffic, whatever
+    // the first call's outcome (a failed start is not repeated).
     uint32_t supportInfo(const char* unitOrNull)
     {
         std::scoped_lock lock(m_startMutex);
         if (m_started)
-            return m_support;
+            return kSupportReady;
         m_started = true;
-        m_support = start(unitOrNull);
-        return m_support;
+        return start(unitOrNull);
     }
 
     uint32_t execute(SRB_ExecSCSICmd& block)
@@ -222,7 +224,6 @@ private:
 
     std::mutex m_startMutex;
     bool m_started = false;
-    uint32_t m_support = kSupportFailed;
 
     std::mutex m_queueMutex;
     std::condition_variable m_queueChanged;

@@ -210,6 +210,16 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
         std::copy_n(dataOut.begin(), kBlockSize, m_block.begin());
         result = good({}, dataInLength);
         break;
+    case 0xF1: // announces the vendor command that follows as F2
+        result = good({}, dataInLength);
+        break;
+    case 0xF2: { // the announced vendor command: returns its pattern
+        std::vector<uint8_t> data(dataInLength);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<uint8_t>(0xF2 ^ i);
+        result = good(data, dataInLength);
+        break;
+    }
     case 0xC2: { // hardware status
         std::vector<uint8_t> status(12, 0);
         status[0] = 0x01; // ready

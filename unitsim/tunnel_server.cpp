@@ -125,7 +125,12 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
         if (!readExactly(fd, header))
             break;
         const uint32_t cdbLength = std::min<uint32_t>(shared::readLe32(header, 12), 16);
-        const uint32_t inLength = shared::readLe32(header, 16);
+        uint32_t inLength = shared::readLe32(header, 16);
+        // An F1 announcement carries no lengths, yet the PC reads its data-in
+        // buffer behind the reply: the unit takes the CDB's allocation length.
+        if (header[24] == 0xF1 && inLength == 0)
+            inLength = cdbLength >= 10 ? static_cast<uint32_t>(header[31] << 8 | header[32])
+                                       : header[28];
         const uint32_t outLength = shared::readLe32(header, 20);
         if (inLength > kMaxData || outLength > kMaxData)
             break; // a broken peer: drop the connection
@@ -140,8 +145,19 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
         }
         if (faults.silent)
             continue;
-        const ScsiResult result = m_scanner.execute(std::span(header).subspan(24, cdbLength),
-                                                    dataOut, inLength);
+        if (faults.delay.count() > 0 && m_stop.wait(faults.delay))
+            break;
+        ScsiResult result;
+        if (faults.failOpcode && cdbLength > 0 && header[24] == *faults.failOpcode) {
+            result.status = 0x02;
+            result.sense[0] = 0x70;
+            result.sense[2] = 0x04; // HARDWARE ERROR
+            result.sense[7] = 10;
+            result.dataIn.assign(inLength, 0);
+        } else {
+            result = m_scanner.execute(std::span(header).subspan(24, cdbLength), dataOut,
+                                       inLength);
+        }
         std::array<uint8_t, kHeader> reply{};
         shared::writeLe32(reply, 0, static_cast<uint32_t>(kHeader + result.dataIn.size()));
         shared::writeLe32(reply, 4, shared::kPcMagic);

@@ -10,6 +10,7 @@
 #include "platform/net_socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -26,6 +27,8 @@ struct TunnelFaults {
     uint32_t greetingCode = 0;            // non-zero refuses the connection
     bool silent = false;                  // read requests, never answer
     std::optional<size_t> closeAfter;     // send only this many reply bytes, then close
+    std::optional<uint8_t> failOpcode;    // CHECK CONDITION (hardware error) for this opcode
+    std::chrono::milliseconds delay{0};   // answer late
 };
 
 struct TunnelRequestRecord {
