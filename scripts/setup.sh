@@ -7,6 +7,7 @@ set -eu
 PACKAGES="
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    libpng-dev
     iproute2 util-linux procps
 "
 

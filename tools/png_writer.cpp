@@ -1,0 +1,109 @@
+// libpng behind a small interface. libpng reports errors by longjmp, so
+// every call into it happens in a function without C++ objects to unwind.
+#include "png_writer.h"
+
+#include "platform/error_codes.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <png.h>
+
+namespace lumarc::tools {
+
+struct PngWriter::State {
+    std::FILE* file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    uint32_t rowBytes = 0;
+    bool finished = false;
+};
+
+namespace {
+
+// Each returns false when libpng failed.
+bool startImage(png_structp png, png_infop info, std::FILE* file, uint32_t width,
+                uint32_t height, int channels, uint32_t dotsPerInch)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, channels == 3 ? PNG_COLOR_TYPE_RGB
+                                                             : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const auto perMetre = static_cast<png_uint_32>(dotsPerInch * 10000ULL / 254);
+    png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+    png_set_compression_level(png, 1); // pages are large; speed matters more
+    png_write_info(png, info);
+    return true;
+}
+
+bool writeOneRow(png_structp png, const uint8_t* row)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_write_row(png, const_cast<png_bytep>(row));
+    return true;
+}
+
+bool endImage(png_structp png, png_infop info)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_write_end(png, info);
+    return true;
+}
+
+} // namespace
+
+Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, uint32_t width,
+                                                     uint32_t height, int channels,
+                                                     uint32_t dotsPerInch)
+{
+    std::unique_ptr<PngWriter> writer(new PngWriter);
+    writer->m_state = std::make_unique<State>();
+    State& s = *writer->m_state;
+    s.rowBytes = width * static_cast<uint32_t>(channels);
+    s.file = std::fopen(path.c_str(), "wb");
+    if (s.file == nullptr)
+        return platform::win32Error("create " + path, errno);
+    s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    s.info = s.png != nullptr ? png_create_info_struct(s.png) : nullptr;
+    if (s.info == nullptr ||
+        !startImage(s.png, s.info, s.file, width, height, channels, dotsPerInch))
+        return Error{platform::win32::kInvalidData, "cannot start the PNG image in " + path};
+    return writer;
+}
+
+PngWriter::~PngWriter()
+{
+    if (!m_state)
+        return;
+    if (m_state->png != nullptr)
+        png_destroy_write_struct(&m_state->png, m_state->info != nullptr ? &m_state->info : nullptr);
+    if (m_state->file != nullptr)
+        std::fclose(m_state->file);
+}
+
+Status PngWriter::writeRow(std::span<const uint8_t> row)
+{
+    if (row.size() != m_state->rowBytes)
+        return Error{platform::win32::kInvalidParameter, "PNG row of the wrong size"};
+    if (!writeOneRow(m_state->png, row.data()))
+        return Error{platform::win32::kInvalidData, "libpng could not write a row"};
+    return {};
+}
+
+Status PngWriter::finish()
+{
+    if (m_state->finished)
+        return {};
+    m_state->finished = true;
+    if (!endImage(m_state->png, m_state->info))
+        return Error{platform::win32::kInvalidData, "libpng could not end the image"};
+    std::FILE* file = std::exchange(m_state->file, nullptr);
+    if (std::fclose(file) != 0)
+        return platform::win32Error("close PNG file", errno);
+    return {};
+}
+
+} // namespace lumarc::tools

@@ -1,0 +1,35 @@
+// Writing a PNG file line by line (libpng), so a page never has to be held
+// in memory whole.
+#pragma once
+
+#include "platform/result.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace lumarc::tools {
+
+class PngWriter {
+public:
+    // Opens the file and writes the header: 8-bit RGB (3 channels) or grey
+    // (1), with the resolution in pixels per inch.
+    static Result<std::unique_ptr<PngWriter>> create(const std::string& path, uint32_t width,
+                                                     uint32_t height, int channels,
+                                                     uint32_t dotsPerInch);
+    ~PngWriter();
+
+    // One line of width × channels bytes.
+    Status writeRow(std::span<const uint8_t> row);
+    // Ends the image; the file is complete only after this.
+    Status finish();
+
+private:
+    PngWriter() = default;
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace lumarc::tools
