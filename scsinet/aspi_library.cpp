@@ -38,7 +38,9 @@ constexpr const char* kMutexName = "Drovik32MutexObject";
 // Completion: status, then the event or the routine.
 void complete(SRB_ExecSCSICmd& block, uint8_t status)
 {
-    block.SRB_Status = status;
+    // Published with release order: a client that polls the status sees the
+    // sense data and the buffer filled before it.
+    __atomic_store_n(&block.SRB_Status, status, __ATOMIC_RELEASE);
     if ((block.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
         (void)platform::Event::signal(
             static_cast<int>(reinterpret_cast<intptr_t>(block.SRB_PostProc)));

@@ -4,11 +4,13 @@
 #include "platform/debug_output.h"
 #include "platform/folders.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 
 namespace lumarc::scsinet {
 namespace {
@@ -16,25 +18,35 @@ namespace {
 constexpr const char* kTag = "(ASPI)";
 constexpr const char* kLogFile = "DROVIK32.LOG";
 
+constexpr std::chrono::seconds kPresenceCheck{1};
+
 std::mutex g_fileMutex;
 bool g_fileStarted = false; // this process has emptied the file
+// The file is enabled by its mere presence. Looking for it costs system
+// calls on every request, so the answer is kept for a second.
+std::string g_path;
+bool g_present = false;
+std::chrono::steady_clock::time_point g_checked;
 
 void writeToFile(const std::string& line)
 {
-    const std::string path = (platform::systemFolder() / kLogFile).string();
     std::scoped_lock lock(g_fileMutex);
-    // The file is enabled by its mere presence.
-    if (std::FILE* probe = std::fopen(path.c_str(), "r"))
-        std::fclose(probe);
-    else
+    const auto now = std::chrono::steady_clock::now();
+    if (g_path.empty() || now - g_checked >= kPresenceCheck) {
+        g_path = (platform::systemFolder() / kLogFile).string();
+        g_present = ::access(g_path.c_str(), F_OK) == 0;
+        g_checked = now;
+    }
+    if (!g_present)
         return;
+    const std::string& path = g_path;
     std::FILE* file = std::fopen(path.c_str(), g_fileStarted ? "a" : "w");
     if (file == nullptr)
         return;
     if (!g_fileStarted) {
-        const std::time_t now = std::time(nullptr);
+        const std::time_t wallClock = std::time(nullptr);
         char stamp[64];
-        std::fputs(ctime_r(&now, stamp), file);
+        std::fputs(ctime_r(&wallClock, stamp), file);
         g_fileStarted = true;
     }
     std::fputs(line.c_str(), file);
@@ -61,6 +73,7 @@ void resetLogForTests()
 {
     std::scoped_lock lock(g_fileMutex);
     g_fileStarted = false;
+    g_path.clear();
 }
 
 } // namespace lumarc::scsinet

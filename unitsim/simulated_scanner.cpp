@@ -248,6 +248,7 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
             return check(kSenseIllegalRequest, kAscInvalidParameter, dataInLength);
         m_window = w;
         m_scanning = false;
+        m_page.clear();
         result = good({}, dataInLength);
         break;
     }
@@ -310,16 +311,29 @@ ScsiResult SimulatedScanner::readImage(size_t length)
     result.dataIn.assign(length, 0);
     const size_t n = static_cast<size_t>(std::min<uint64_t>(length, available));
     const uint32_t bytesPerLine = m_window.bytesPerLine();
-    std::vector<uint8_t> line;
-    for (size_t done = 0; done < n;) {
-        const uint64_t at = m_imageOffset + done;
-        const auto index = static_cast<uint32_t>(at / bytesPerLine);
-        const auto from = static_cast<size_t>(at % bytesPerLine);
-        renderLine(index, line);
-        const size_t take = std::min(n - done, line.size() - from);
-        std::copy_n(line.begin() + static_cast<ptrdiff_t>(from), take,
-                    result.dataIn.begin() + static_cast<ptrdiff_t>(done));
-        done += take;
+    if (m_page.empty() && total <= kPageCacheLimit) {
+        m_page.reserve(static_cast<size_t>(total));
+        std::vector<uint8_t> line;
+        for (uint32_t index = 0; index < m_window.lines(); ++index) {
+            renderLine(index, line);
+            m_page.insert(m_page.end(), line.begin(), line.end());
+        }
+    }
+    if (!m_page.empty()) {
+        std::copy_n(m_page.begin() + static_cast<ptrdiff_t>(m_imageOffset), n,
+                    result.dataIn.begin());
+    } else {
+        std::vector<uint8_t> line;
+        for (size_t done = 0; done < n;) {
+            const uint64_t at = m_imageOffset + done;
+            const auto index = static_cast<uint32_t>(at / bytesPerLine);
+            const auto from = static_cast<size_t>(at % bytesPerLine);
+            renderLine(index, line);
+            const size_t take = std::min(n - done, line.size() - from);
+            std::copy_n(line.begin() + static_cast<ptrdiff_t>(from), take,
+                        result.dataIn.begin() + static_cast<ptrdiff_t>(done));
+            done += take;
+        }
     }
     m_imageOffset += n;
     if (n < length) {

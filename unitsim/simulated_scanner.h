@@ -20,6 +20,7 @@
 namespace lumarc::unitsim {
 
 constexpr size_t kEepromSize = 511;
+constexpr size_t kPageCacheLimit = 64 * 1024 * 1024;
 constexpr size_t kBlockSize = 128;
 constexpr uint32_t kChartUnits = 1200; // chart coordinates: 1/1200 inch
 // A4 in chart units.
@@ -87,6 +88,9 @@ private:
     ScanWindow m_window;
     bool m_scanning = false;
     uint64_t m_imageOffset = 0;
+    // The page of the current window, rendered once when it fits in
+    // kPageCacheLimit, so that repeated scans cost a copy.
+    std::vector<uint8_t> m_page;
 };
 
 } // namespace lumarc::unitsim

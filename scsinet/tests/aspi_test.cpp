@@ -304,7 +304,8 @@ TEST_F(Transport, TimeOutFailsTheRequestAndTheNextUsesTheSameConnection)
     m_unit->tunnel()->setFaults(silent);
     auto r = request({0x12, 0, 0, 0, 96, 0}, 96, true);
     EXPECT_EQ(SendASPI32Command(&r->block), SS_PENDING);
-    EXPECT_EQ(r->block.SRB_Status, SS_PENDING) << "pending until the worker finishes";
+    EXPECT_EQ(__atomic_load_n(&r->block.SRB_Status, __ATOMIC_ACQUIRE), SS_PENDING)
+        << "pending until the worker finishes";
     EXPECT_TRUE(r->done->wait(3s));
     EXPECT_EQ(r->block.SRB_Status, SS_ASPI_IS_BUSY);
 
@@ -375,7 +376,7 @@ TEST_F(Transport, PollingCompletionAndEventDescriptors)
     polled->block.SRB_Flags = SRB_DIR_IN; // neither event nor routine
     ASSERT_EQ(SendASPI32Command(&polled->block), SS_PENDING);
     const auto end = std::chrono::steady_clock::now() + 5s;
-    while (reinterpret_cast<volatile uint8_t&>(polled->block.SRB_Status) == SS_PENDING &&
+    while (__atomic_load_n(&polled->block.SRB_Status, __ATOMIC_ACQUIRE) == SS_PENDING &&
            std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(polled->block.SRB_Status, SS_COMP);
