@@ -11,22 +11,23 @@
 #include <vector>
 
 // The thread sanitizer cannot see the ordering an eventfd gives between the
-// thread that signals and the one that wakes; tell it, in its builds only.
+// thread that signals and the one that wakes (a manual-reset wait never
+// reads the descriptor). In its builds only, the signal's write and the
+// waiter's wake-up pass through a per-descriptor mutex, which it does see.
 #if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
+#include <mutex>
 namespace {
-char g_eventSync[4096];
-void* syncAddress(int fd)
+std::mutex g_eventOrder[64];
+std::mutex& orderFor(int fd)
 {
-    return &g_eventSync[static_cast<unsigned>(fd) % sizeof g_eventSync];
+    return g_eventOrder[static_cast<unsigned>(fd) % 64];
 }
 } // namespace
-#define LUMARC_EVENT_RELEASE(fd) __tsan_release(syncAddress(fd))
-#define LUMARC_EVENT_ACQUIRE(fd) __tsan_acquire(syncAddress(fd))
+#define LUMARC_EVENT_SIGNAL_ORDER(fd) std::scoped_lock eventOrderLock_(orderFor(fd))
+#define LUMARC_EVENT_WAKE_ORDER(fd) std::scoped_lock eventOrderLock_(orderFor(fd))
 #else
-#define LUMARC_EVENT_RELEASE(fd) ((void)(fd))
-#define LUMARC_EVENT_ACQUIRE(fd) ((void)(fd))
+#define LUMARC_EVENT_SIGNAL_ORDER(fd) (void)(fd)
+#define LUMARC_EVENT_WAKE_ORDER(fd) (void)(fd)
 #endif
 
 namespace lumarc::platform {
@@ -63,7 +64,7 @@ Result<Event> Event::create(EventReset reset, bool initiallySignalled)
 
 Status Event::signal(int eventFd)
 {
-    LUMARC_EVENT_RELEASE(eventFd);
+    LUMARC_EVENT_SIGNAL_ORDER(eventFd);
     const uint64_t one = 1;
     while (::write(eventFd, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
         if (errno == EINTR)
@@ -122,7 +123,7 @@ std::optional<size_t> waitForAny(std::span<const Event* const> events,
             // An auto-reset event is won by exactly one waiter; a loser goes
             // back to waiting.
             if (events[i]->resetMode() == EventReset::Manual || events[i]->consume()) {
-                LUMARC_EVENT_ACQUIRE(events[i]->fd());
+                LUMARC_EVENT_WAKE_ORDER(events[i]->fd());
                 return i;
             }
         }
