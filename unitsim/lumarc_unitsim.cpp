@@ -37,6 +37,9 @@ namespace, or on loopback addresses.
   --pin P          the administrator PIN (default 0000)
   --scanner M      the attached scanner: ORBIX-4000, ORBIX-2200, TALVEN-S60
                    or none (default ORBIX-4000)
+  --scanner-profile FILE
+                   the attached scanner from an ini file: [Scanner] Product,
+                   Vendor, Revision, Model
   --firmware T     the firmware version text
   --mac M          the MAC address, six hexadecimal bytes (02:4c:4d:00:00:02)
   --user N:P[:H]   a registered user with PIN P and host H (repeatable)
@@ -311,6 +314,14 @@ int main(int argc, char** argv)
             } else {
                 return usage(std::string("unknown scanner model ") + v);
             }
+        } else if (arg == "--scanner-profile") {
+            const char* v = value();
+            if (v == nullptr)
+                return usage("--scanner-profile needs a file");
+            auto profile = unitsim::loadScannerProfile(v);
+            if (!profile)
+                return usage(profile.error().text);
+            config.scanner = *profile;
         } else if (arg == "--mac") {
             const char* v = value();
             if (v == nullptr || !parseMac(v, config.mac))

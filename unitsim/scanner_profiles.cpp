@@ -1,7 +1,11 @@
 // Built-in scanner profiles.
 #include "scanner_profiles.h"
 
+#include "platform/error_codes.h"
 #include "platform/ini_document.h"
+#include "platform/profile.h"
+
+#include <filesystem>
 
 #include <algorithm>
 
@@ -35,6 +39,22 @@ std::optional<ScannerProfile> findScanner(std::string_view model)
         if (platform::equalsIgnoreCase(profile.model, model))
             return profile;
     return std::nullopt;
+}
+
+Result<ScannerProfile> loadScannerProfile(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return Error{platform::win32::kFileNotFound, "no scanner profile " + path};
+    const platform::Profile file(path);
+    ScannerProfile profile;
+    profile.product = file.readString("Scanner", "Product");
+    if (profile.product.empty())
+        return Error{platform::win32::kInvalidData, path + ": [Scanner] Product is missing"};
+    profile.model = file.readString("Scanner", "Model", profile.product);
+    profile.vendor = file.readString("Scanner", "Vendor", "VELORIN");
+    profile.revision = file.readString("Scanner", "Revision", "1.00");
+    return profile;
 }
 
 std::vector<uint8_t> inquiryData(const ScannerProfile& scanner)

@@ -2,6 +2,8 @@
 // SCSI INQUIRY identification.
 #pragma once
 
+#include "platform/result.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -23,6 +25,10 @@ const std::vector<ScannerProfile>& builtInScanners();
 
 // A built-in profile by model name (case-insensitive).
 std::optional<ScannerProfile> findScanner(std::string_view model);
+
+// A profile from an ini file: [Scanner] Model, Vendor, Product, Revision
+// (Model defaults to Product). Fails when Product is missing.
+Result<ScannerProfile> loadScannerProfile(const std::string& path);
 
 // The 96-byte standard INQUIRY data of a scanner (peripheral type 6,
 // blank-padded vendor at 8, product at 16, revision at 32).
