@@ -73,4 +73,10 @@ echo "press 1 scan alice" >&3
 wait "$events"
 
 echo
+echo "== lumarc-scan: one page from the unit's scanner, through the SCSI tunnel"
+page=$(mktemp --suffix=.png)
+"$bin/lumarc-scan" -u "$unit" -r 150 -o "$page" --quiet
+rm -f "$page"
+
+echo
 echo "demo: done"
