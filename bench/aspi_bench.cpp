@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 using namespace lumarc;
 
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kReads = 120;
+constexpr int kReads = 1000;
 constexpr int kInquiries = 3000;
 
 // The window of the benchmark: A4, 300 dpi colour (26 MB a page).
@@ -152,7 +152,7 @@ template <class Client> double readRate(Client& client)
     client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
     const auto begin = Clock::now();
     for (int i = 0; i < kReads; ++i) {
-        if (i % 40 == 39) // stay within the page
+        if (i % 40 == 39) // stay within the page (48 reads of 512 KiB)
             client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
         client.run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, buffer.data(), kChunk, true);
     }
@@ -192,7 +192,7 @@ int main(int argc, char** argv)
 
     // Alternate the two clients so both see the same machine.
     double aspiRead = 0, plainRead = 0, aspiInq = 0, plainInq = 0;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
         aspiRead = std::max(aspiRead, readRate(aspi));
         plainRead = std::max(plainRead, readRate(plain));
         aspiInq = std::max(aspiInq, inquiryRate(aspi));

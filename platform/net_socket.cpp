@@ -253,6 +253,42 @@ Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes)
     }
 }
 
+Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts)
+{
+    std::vector<iovec> vectors;
+    vectors.reserve(parts.size());
+    for (const auto& part : parts)
+        if (!part.empty())
+            vectors.push_back({part.data(), part.size()});
+    size_t total = 0;
+    size_t first = 0;
+    while (first < vectors.size()) {
+        msghdr message{};
+        message.msg_iov = &vectors[first];
+        message.msg_iovlen = vectors.size() - first;
+        ssize_t n = ::recvmsg(fd, &message, MSG_WAITALL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return socketError("recv", ETIMEDOUT);
+            return socketError("recv", errno);
+        }
+        if (n == 0)
+            break; // the peer closed
+        total += static_cast<size_t>(n);
+        while (first < vectors.size() && static_cast<size_t>(n) >= vectors[first].iov_len) {
+            n -= static_cast<ssize_t>(vectors[first].iov_len);
+            ++first;
+        }
+        if (first < vectors.size()) {
+            vectors[first].iov_base = static_cast<uint8_t*>(vectors[first].iov_base) + n;
+            vectors[first].iov_len -= static_cast<size_t>(n);
+        }
+    }
+    return total;
+}
+
 void shutdownBoth(int fd)
 {
     ::shutdown(fd, SHUT_RDWR);

@@ -82,6 +82,12 @@ Status setReceiveTimeout(int fd, std::chrono::milliseconds timeout);
 // bytes.size(); 0 means the peer closed; Error 10060 when the time-out passed.
 Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes);
 
+// Reads until every part is full, in as few system calls as possible, each
+// wait bounded by the receive time-out. Returns the bytes received: fewer
+// than asked means the peer closed the connection. Error 10060 when the
+// time-out passed.
+Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts);
+
 // Shuts a connection down in both directions.
 void shutdownBoth(int fd);
 

@@ -182,13 +182,16 @@ private:
                 m_busy = true;
             }
             const uint8_t status = run(*block);
-            // Completion may submit the next request: it lands in the queue.
-            complete(*block, status);
+            // The exchange is over: a caller waiting to submit may queue its
+            // request now, so that it does not have to wait twice (once for
+            // the completion, once more for this flag). The worker takes it
+            // after the completion below, which may itself queue a request.
             {
                 std::scoped_lock lock(m_queueMutex);
                 m_busy = false;
             }
             m_queueChanged.notify_all();
+            complete(*block, status);
         }
     }
 

@@ -63,11 +63,14 @@ public:
     void close();
 
 private:
-    int32_t receive(std::span<uint8_t> into, std::chrono::seconds timeout);
+    // Receives until every part is full. 0, -1 (time-out, abort, the unit
+    // closed) or a socket-layer code.
+    int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout);
 
     std::mutex m_mutex; // guards m_socket against close() from another thread
     platform::UniqueFd m_socket;
     std::atomic<bool> m_aborted{false};
+    std::chrono::seconds m_appliedTimeout{-1}; // the socket's receive time-out now
 };
 
 } // namespace lumarc::scsinet
