@@ -70,7 +70,8 @@ int32_t TunnelConnection::open(uint32_t address, std::chrono::seconds receiveTim
         m_socket = std::move(*socket);
     }
     uint8_t greeting[shared::kHeaderSize] = {};
-    int32_t result = receive(greeting, receiveTimeout);
+    const std::span<uint8_t> greetingPart[] = {greeting};
+    int32_t result = receive(greetingPart, receiveTimeout);
     if (result == 0 && shared::decodeHeader(greeting)->code != 0)
         result = kTunnelFailed;
     if (result != 0) {
@@ -81,7 +82,8 @@ int32_t TunnelConnection::open(uint32_t address, std::chrono::seconds receiveTim
     return 0;
 }
 
-int32_t TunnelConnection::receive(std::span<uint8_t> into, std::chrono::seconds timeout)
+int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
+                                  std::chrono::seconds timeout)
 {
     int fd;
     {
@@ -90,32 +92,35 @@ int32_t TunnelConnection::receive(std::span<uint8_t> into, std::chrono::seconds 
     }
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
-    if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
-        logLine("受信イベント作成失敗\n");
-        return static_cast<int32_t>(bounded.error().code);
+    // The time-out is a property of the socket: set it only when it changes.
+    if (timeout != m_appliedTimeout) {
+        if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
+            logLine("受信イベント作成失敗\n");
+            return static_cast<int32_t>(bounded.error().code);
+        }
+        m_appliedTimeout = timeout;
     }
-    size_t received = 0;
-    while (received < into.size()) {
-        auto got = platform::receiveWithin(fd, into.subspan(received));
-        if (m_aborted) {
-            logLine("データ受信終了イベント発生\n");
-            return kTunnelFailed;
-        }
-        if (!got && got.error().code == platform::wsa::kTimedOut) {
-            logLine("データ受信タイムアウトイベント発生\n");
-            return kTunnelFailed;
-        }
-        if (!got) {
-            logLine("受信失敗 : %u\n", got.error().code);
-            return static_cast<int32_t>(got.error().code);
-        }
-        if (*got == 0) {
-            // The unit closed the connection: a reply cut short is no reply.
-            logLine("ソケット切断イベント\n");
-            logLine("ソケット切断\n");
-            return kTunnelFailed;
-        }
-        received += *got;
+    size_t wanted = 0;
+    for (const auto& part : parts)
+        wanted += part.size();
+    auto got = platform::receiveAllParts(fd, parts);
+    if (m_aborted) {
+        logLine("データ受信終了イベント発生\n");
+        return kTunnelFailed;
+    }
+    if (!got && got.error().code == platform::wsa::kTimedOut) {
+        logLine("データ受信タイムアウトイベント発生\n");
+        return kTunnelFailed;
+    }
+    if (!got) {
+        logLine("受信失敗 : %u\n", got.error().code);
+        return static_cast<int32_t>(got.error().code);
+    }
+    if (*got < wanted) {
+        // The unit closed the connection: a reply cut short is no reply.
+        logLine("ソケット切断イベント\n");
+        logLine("ソケット切断\n");
+        return kTunnelFailed;
     }
     return 0;
 }
@@ -136,15 +141,13 @@ int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
         logLine("データ送信失敗(%u)\n", sent.error().code);
         return static_cast<int32_t>(sent.error().code);
     }
+    // The reply header and the data-in arrive in one read where possible;
+    // the data go straight to the caller's buffer.
     std::array<uint8_t, kTunnelHeader> reply{};
-    if (const int32_t r = receive(reply, receiveTimeout); r != 0)
+    const std::span<uint8_t> replyParts[] = {
+        reply, std::span<uint8_t>(block.SRB_BufPointer, request.dataIn)};
+    if (const int32_t r = receive(replyParts, receiveTimeout); r != 0)
         return r;
-    if (request.dataIn != 0) {
-        if (const int32_t r =
-                receive(std::span<uint8_t>(block.SRB_BufPointer, request.dataIn), receiveTimeout);
-            r != 0)
-            return r;
-    }
     *scsiStatus = applyTunnelReply(block, reply);
     return 0;
 }
