@@ -50,6 +50,21 @@ timeval toTimeval(std::chrono::milliseconds timeout)
     return tv;
 }
 
+// Moves past done bytes of the parts from index first on; returns the index
+// of the first part not yet complete (its start adjusted).
+size_t advanceParts(std::vector<iovec>& parts, size_t first, size_t done)
+{
+    while (first < parts.size() && done >= parts[first].iov_len) {
+        done -= parts[first].iov_len;
+        ++first;
+    }
+    if (first < parts.size()) {
+        parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + done;
+        parts[first].iov_len -= done;
+    }
+    return first;
+}
+
 int pollMs(std::chrono::milliseconds timeout)
 {
     if (timeout.count() < 0)
@@ -187,21 +202,14 @@ Status sendAllParts(int fd, std::span<const std::span<const uint8_t>> parts)
         msghdr message{};
         message.msg_iov = &vectors[first];
         message.msg_iovlen = vectors.size() - first;
-        ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return socketError("send", errno);
         }
         // Skip what went out; a partly sent buffer continues where it stopped.
-        while (first < vectors.size() && static_cast<size_t>(n) >= vectors[first].iov_len) {
-            n -= static_cast<ssize_t>(vectors[first].iov_len);
-            ++first;
-        }
-        if (first < vectors.size()) {
-            vectors[first].iov_base = static_cast<uint8_t*>(vectors[first].iov_base) + n;
-            vectors[first].iov_len -= static_cast<size_t>(n);
-        }
+        first = advanceParts(vectors, first, static_cast<size_t>(n));
     }
     return {};
 }
@@ -266,7 +274,7 @@ Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts
         msghdr message{};
         message.msg_iov = &vectors[first];
         message.msg_iovlen = vectors.size() - first;
-        ssize_t n = ::recvmsg(fd, &message, MSG_WAITALL);
+        const ssize_t n = ::recvmsg(fd, &message, MSG_WAITALL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -277,14 +285,7 @@ Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts
         if (n == 0)
             break; // the peer closed
         total += static_cast<size_t>(n);
-        while (first < vectors.size() && static_cast<size_t>(n) >= vectors[first].iov_len) {
-            n -= static_cast<ssize_t>(vectors[first].iov_len);
-            ++first;
-        }
-        if (first < vectors.size()) {
-            vectors[first].iov_base = static_cast<uint8_t*>(vectors[first].iov_base) + n;
-            vectors[first].iov_len -= static_cast<size_t>(n);
-        }
+        first = advanceParts(vectors, first, static_cast<size_t>(n));
     }
     return total;
 }

@@ -20,36 +20,19 @@ Result<std::unique_ptr<ManagementServer>> ManagementServer::start(UnitState& sta
                                                                    uint32_t address,
                                                                    uint16_t port, LogSink log)
 {
-    auto listener = platform::listenTcp({address, port}, 64);
-    if (!listener)
-        return listener.error();
-    auto stop = platform::Event::create(platform::EventReset::Manual);
-    if (!stop)
-        return stop.error();
-    std::unique_ptr<ManagementServer> server(
-        new ManagementServer(state, std::move(*listener), std::move(*stop), std::move(log)));
-    server->m_acceptor = std::jthread([s = server.get()] { s->acceptLoop(); });
+    std::unique_ptr<ManagementServer> server(new ManagementServer(state, std::move(log)));
+    auto tcp = ConnectionServer::start(
+        {address, port}, [s = server.get()](platform::UniqueFd fd, platform::Endpoint peer,
+                                            int wakeFd) { s->serve(std::move(fd), peer, wakeFd); });
+    if (!tcp)
+        return tcp.error();
+    server->m_server = std::move(*tcp);
     return server;
-}
-
-ManagementServer::ManagementServer(UnitState& state, platform::UniqueFd listener,
-                                   platform::Event stop, LogSink log)
-    : m_state(state), m_listener(std::move(listener)), m_stop(std::move(stop)),
-      m_log(std::move(log))
-{
 }
 
 ManagementServer::~ManagementServer()
 {
-    (void)m_stop.set();
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    std::list<Worker> workers;
-    {
-        std::scoped_lock lock(m_mutex);
-        workers.swap(m_workers);
-    }
-    workers.clear(); // joins; every wait of a worker watches m_stop
+    m_server.reset(); // joins every connection before the state goes
 }
 
 void ManagementServer::log(const std::string& line) const
@@ -78,40 +61,16 @@ void ManagementServer::clearRequests()
 
 size_t ManagementServer::connections() const
 {
-    std::scoped_lock lock(m_mutex);
-    return m_connections;
+    return m_server->connections();
 }
 
-void ManagementServer::acceptLoop()
-{
-    for (;;) {
-        auto ready = platform::waitReadable(m_listener.get(), std::chrono::milliseconds(-1),
-                                            m_stop.fd());
-        if (!ready)
-            return; // shut-down
-        platform::Endpoint peer;
-        auto connection = platform::acceptTcp(m_listener.get(), &peer);
-        if (!connection)
-            continue;
-        std::scoped_lock lock(m_mutex);
-        ++m_connections;
-        m_workers.remove_if([](const Worker& w) { return w.done->load(); });
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        m_workers.push_back(
-            {done, std::jthread([this, done, fd = std::move(*connection), peer]() mutable {
-                 serve(std::move(fd), peer);
-                 done->store(true);
-             })});
-    }
-}
-
-bool ManagementServer::readRequest(int fd, std::vector<uint8_t>& request)
+bool ManagementServer::readRequest(int fd, int wakeFd, std::vector<uint8_t>& request)
 {
     size_t wanted = 4;
     request.assign(4, 0);
     size_t received = 0;
     while (received < wanted) {
-        auto ready = platform::waitReadable(fd, kRequestTimeout, m_stop.fd());
+        auto ready = platform::waitReadable(fd, kRequestTimeout, wakeFd);
         if (!ready || !*ready)
             return false;
         auto got = platform::receiveSome(fd, std::span(request).subspan(received, wanted - received));
@@ -129,7 +88,7 @@ bool ManagementServer::readRequest(int fd, std::vector<uint8_t>& request)
     return true;
 }
 
-void ManagementServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
+void ManagementServer::serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd)
 {
     const int fd = connection.get();
     FaultPlan faults;
@@ -143,11 +102,12 @@ void ManagementServer::serve(platform::UniqueFd connection, platform::Endpoint p
         }
     }
     const auto waitOrStop = [&](std::chrono::milliseconds pause) {
-        return !m_stop.wait(pause); // true when the pause passed without shut-down
+        // True when the pause passed without shut-down.
+        return !m_server->stopEvent().wait(pause);
     };
     if (faults.noGreeting) {
         // Hold the connection open in silence until the peer gives up.
-        (void)platform::waitReadable(fd, kRequestTimeout, m_stop.fd());
+        (void)platform::waitReadable(fd, kRequestTimeout, wakeFd);
         return;
     }
     const auto greeting =
@@ -158,12 +118,12 @@ void ManagementServer::serve(platform::UniqueFd connection, platform::Endpoint p
         log(platform::endpointText(peer) + ": greeting refused with code " +
             std::to_string(faults.refusalCode));
         // Let the peer close first, as a unit does.
-        (void)platform::waitReadable(fd, std::chrono::seconds(2), m_stop.fd());
+        (void)platform::waitReadable(fd, std::chrono::seconds(2), wakeFd);
         return;
     }
 
     std::vector<uint8_t> request;
-    if (!readRequest(fd, request)) {
+    if (!readRequest(fd, wakeFd, request)) {
         log(platform::endpointText(peer) + ": no complete request");
         return;
     }
@@ -180,7 +140,7 @@ void ManagementServer::serve(platform::UniqueFd connection, platform::Endpoint p
         }());
 
     if (faults.silent) {
-        (void)platform::waitReadable(fd, kRequestTimeout, m_stop.fd());
+        (void)platform::waitReadable(fd, kRequestTimeout, wakeFd);
         return;
     }
     if (faults.lengthWord)

@@ -7,6 +7,7 @@
 // wakes every thread and joins them.
 #pragma once
 
+#include "connection_server.h"
 #include "unit_state.h"
 
 #include "platform/event.h"
@@ -64,27 +65,17 @@ public:
     size_t connections() const;
 
 private:
-    ManagementServer(UnitState& state, platform::UniqueFd listener, platform::Event stop,
-                     LogSink log);
-    void acceptLoop();
-    void serve(platform::UniqueFd connection, platform::Endpoint peer);
-    bool readRequest(int fd, std::vector<uint8_t>& request);
+    ManagementServer(UnitState& state, LogSink log) : m_state(state), m_log(std::move(log)) {}
+    void serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd);
+    bool readRequest(int fd, int wakeFd, std::vector<uint8_t>& request);
     void log(const std::string& line) const;
 
     UnitState& m_state;
-    platform::UniqueFd m_listener;
-    platform::Event m_stop;
     LogSink m_log;
     mutable std::mutex m_mutex;
     FaultPlan m_faults;
     std::vector<LoggedRequest> m_requests;
-    size_t m_connections = 0;
-    struct Worker {
-        std::shared_ptr<std::atomic<bool>> done;
-        std::jthread thread;
-    };
-    std::list<Worker> m_workers; // finished ones are joined by the acceptor
-    std::jthread m_acceptor;
+    std::unique_ptr<ConnectionServer> m_server; // last: stops before the rest goes
 };
 
 } // namespace lumarc::unitsim

@@ -17,36 +17,19 @@ constexpr size_t kMaxRequestsKept = 10000;
 Result<std::unique_ptr<TunnelServer>> TunnelServer::start(SimulatedScanner& scanner,
                                                            uint32_t address, LogSink log)
 {
-    auto listener = platform::listenTcp({address, kTunnelPort});
-    if (!listener)
-        return listener.error();
-    auto stop = platform::Event::create(platform::EventReset::Manual);
-    if (!stop)
-        return stop.error();
-    std::unique_ptr<TunnelServer> server(
-        new TunnelServer(scanner, std::move(*listener), std::move(*stop), std::move(log)));
-    server->m_acceptor = std::jthread([s = server.get()] { s->acceptLoop(); });
+    std::unique_ptr<TunnelServer> server(new TunnelServer(scanner, std::move(log)));
+    auto tcp = ConnectionServer::start(
+        {address, kTunnelPort}, [s = server.get()](platform::UniqueFd fd, platform::Endpoint peer,
+                                                   int wakeFd) { s->serve(std::move(fd), peer, wakeFd); });
+    if (!tcp)
+        return tcp.error();
+    server->m_server = std::move(*tcp);
     return server;
-}
-
-TunnelServer::TunnelServer(SimulatedScanner& scanner, platform::UniqueFd listener,
-                           platform::Event stop, LogSink log)
-    : m_scanner(scanner), m_listener(std::move(listener)), m_stop(std::move(stop)),
-      m_log(std::move(log))
-{
 }
 
 TunnelServer::~TunnelServer()
 {
-    (void)m_stop.set();
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    std::list<Worker> workers;
-    {
-        std::scoped_lock lock(m_mutex);
-        workers.swap(m_workers);
-    }
-    workers.clear();
+    m_server.reset(); // joins every connection before the scanner goes
 }
 
 void TunnelServer::setFaults(const TunnelFaults& faults)
@@ -63,38 +46,18 @@ std::vector<TunnelRequestRecord> TunnelServer::requests() const
 
 size_t TunnelServer::connections() const
 {
-    std::scoped_lock lock(m_mutex);
-    return m_connections;
+    return m_server->connections();
 }
 
-void TunnelServer::acceptLoop()
-{
-    for (;;) {
-        auto ready = platform::waitReadable(m_listener.get(), std::chrono::milliseconds(-1),
-                                            m_stop.fd());
-        if (!ready)
-            return;
-        platform::Endpoint peer;
-        auto connection = platform::acceptTcp(m_listener.get(), &peer);
-        if (!connection)
-            continue;
-        std::scoped_lock lock(m_mutex);
-        ++m_connections;
-        m_workers.remove_if([](const Worker& w) { return w.done->load(); });
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        m_workers.push_back(
-            {done, std::jthread([this, done, fd = std::move(*connection), peer]() mutable {
-                 serve(std::move(fd), peer);
-                 done->store(true);
-             })});
-    }
-}
+namespace {
 
-bool TunnelServer::readExactly(int fd, std::span<uint8_t> into)
+// Reads exactly into.size() bytes; false when the peer closed or shut-down
+// came first.
+bool readExactly(int fd, int wakeFd, std::span<uint8_t> into)
 {
     size_t got = 0;
     while (got < into.size()) {
-        auto ready = platform::waitReadable(fd, std::chrono::milliseconds(-1), m_stop.fd());
+        auto ready = platform::waitReadable(fd, std::chrono::milliseconds(-1), wakeFd);
         if (!ready || !*ready)
             return false;
         auto n = platform::receiveSome(fd, into.subspan(got));
@@ -105,7 +68,9 @@ bool TunnelServer::readExactly(int fd, std::span<uint8_t> into)
     return true;
 }
 
-void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
+} // namespace
+
+void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd)
 {
     const int fd = connection.get();
     TunnelFaults faults;
@@ -122,7 +87,7 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
     std::vector<uint8_t> dataOut;
     for (;;) {
         std::array<uint8_t, kHeader> header{};
-        if (!readExactly(fd, header))
+        if (!readExactly(fd, wakeFd, header))
             break;
         const uint32_t cdbLength = std::min<uint32_t>(shared::readLe32(header, 12), 16);
         uint32_t inLength = shared::readLe32(header, 16);
@@ -135,7 +100,7 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
         if (inLength > kMaxData || outLength > kMaxData)
             break; // a broken peer: drop the connection
         dataOut.resize(outLength);
-        if (!readExactly(fd, dataOut))
+        if (!readExactly(fd, wakeFd, dataOut))
             break;
         {
             std::scoped_lock lock(m_mutex);
@@ -145,7 +110,7 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer)
         }
         if (faults.silent)
             continue;
-        if (faults.delay.count() > 0 && m_stop.wait(faults.delay))
+        if (faults.delay.count() > 0 && m_server->stopEvent().wait(faults.delay))
             break;
         ScsiResult result;
         if (faults.failOpcode && cdbLength > 0 && header[24] == *faults.failOpcode) {

@@ -4,6 +4,7 @@
 // never comes, a reply cut short by closing.
 #pragma once
 
+#include "connection_server.h"
 #include "simulated_scanner.h"
 
 #include "platform/event.h"
@@ -49,26 +50,18 @@ public:
     size_t connections() const;
 
 private:
-    TunnelServer(SimulatedScanner& scanner, platform::UniqueFd listener, platform::Event stop,
-                 LogSink log);
-    void acceptLoop();
-    void serve(platform::UniqueFd connection, platform::Endpoint peer);
-    bool readExactly(int fd, std::span<uint8_t> into);
+    TunnelServer(SimulatedScanner& scanner, LogSink log)
+        : m_scanner(scanner), m_log(std::move(log))
+    {
+    }
+    void serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd);
 
     SimulatedScanner& m_scanner;
-    platform::UniqueFd m_listener;
-    platform::Event m_stop;
     LogSink m_log;
     mutable std::mutex m_mutex;
     TunnelFaults m_faults;
     std::vector<TunnelRequestRecord> m_requests;
-    size_t m_connections = 0;
-    struct Worker {
-        std::shared_ptr<std::atomic<bool>> done;
-        std::jthread thread;
-    };
-    std::list<Worker> m_workers;
-    std::jthread m_acceptor;
+    std::unique_ptr<ConnectionServer> m_server; // last: stops before the rest goes
 };
 
 } // namespace lumarc::unitsim
