@@ -148,6 +148,12 @@ public:
 private:
     uint32_t start(const char* unitOrNull)
     {
+        // Without its mutex the transport would be invisible to the event
+        // module; a library cannot refuse to load, so it refuses to start.
+        if (!m_mutex) {
+            logLine("the transport mutex could not be created\n");
+            return kSupportFailed;
+        }
         std::string unit;
         if (unitOrNull != nullptr) {
             unit.assign(unitOrNull, strnlen(unitOrNull, kAddressCapacity - 1));
