@@ -8,10 +8,11 @@
 namespace lumarc::unitsim {
 namespace {
 
-std::vector<uint8_t> text16(const char* command, std::vector<uint8_t> extra = {})
+std::vector<uint8_t> text16(const char* command, const std::vector<uint8_t>& extra = {})
 {
-    std::vector<uint8_t> payload(command, command + 16);
-    payload.insert(payload.end(), extra.begin(), extra.end());
+    std::vector<uint8_t> payload(16 + extra.size());
+    std::memcpy(payload.data(), command, 16);
+    std::copy(extra.begin(), extra.end(), payload.begin() + 16);
     return payload;
 }
 
