@@ -34,12 +34,11 @@ void writeTagged(std::string_view text)
 
 void debugLine(const char* format, ...)
 {
-    char buffer[2048];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    const std::string line = platform::formatTaggedLine(kTag, format, args);
     va_end(args);
-    writeTagged(buffer);
+    platform::debugOutput(line);
 }
 
 uint32_t reportError(std::string_view context, uint32_t code)

@@ -1,6 +1,7 @@
 // Debug output with a replaceable sink.
 #include "debug_output.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -49,6 +50,16 @@ void debugOutput(std::string_view text)
         currentSink()(text);
     else if (debugEnabled())
         writeToStderr(text);
+}
+
+std::string formatTaggedLine(std::string_view tag, const char* format, va_list args)
+{
+    char buffer[2048];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    std::string line(tag);
+    line += ' ';
+    line += buffer;
+    return line;
 }
 
 DebugSink setDebugSink(DebugSink sink)

@@ -6,7 +6,9 @@
 // thread wrote it, one call at a time.
 #pragma once
 
+#include <cstdarg>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace lumarc::platform {
@@ -15,6 +17,11 @@ using DebugSink = std::function<void(std::string_view text)>;
 
 // Writes text to the current sink. Safe from any thread.
 void debugOutput(std::string_view text);
+
+// A diagnostic line as the libraries write it: "<tag> <text>", the text
+// formatted printf-style into at most 2047 bytes.
+std::string formatTaggedLine(std::string_view tag, const char* format, va_list args)
+    __attribute__((format(printf, 2, 0)));
 
 // Replaces the sink and returns the previous one; an empty function restores
 // the default.

@@ -57,14 +57,10 @@ void writeToFile(const std::string& line)
 
 void logLine(const char* format, ...)
 {
-    char buffer[2048];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    const std::string line = platform::formatTaggedLine(kTag, format, args);
     va_end(args);
-    std::string line = kTag;
-    line += ' ';
-    line += buffer;
     platform::debugOutput(line);
     writeToFile(line);
 }

@@ -82,14 +82,16 @@ int32_t TunnelConnection::open(uint32_t address, std::chrono::seconds receiveTim
     return 0;
 }
 
+int TunnelConnection::socketFd()
+{
+    std::scoped_lock lock(m_mutex);
+    return m_socket.get();
+}
+
 int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
                                   std::chrono::seconds timeout)
 {
-    int fd;
-    {
-        std::scoped_lock lock(m_mutex);
-        fd = m_socket.get();
-    }
+    const int fd = socketFd();
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
     // The time-out is a property of the socket: set it only when it changes.
@@ -128,11 +130,7 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
 int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
                                    std::chrono::seconds receiveTimeout)
 {
-    int fd;
-    {
-        std::scoped_lock lock(m_mutex);
-        fd = m_socket.get();
-    }
+    const int fd = socketFd();
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
     const TunnelRequest request = encodeTunnelRequest(block);

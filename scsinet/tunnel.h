@@ -63,6 +63,8 @@ public:
     void close();
 
 private:
+    // The connection's descriptor (-1 when there is none).
+    int socketFd();
     // Receives until every part is full. 0, -1 (time-out, abort, the unit
     // closed) or a socket-layer code.
     int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout);
