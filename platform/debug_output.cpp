@@ -1,6 +1,7 @@
 // Debug output with a replaceable sink.
 #include "debug_output.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,8 @@ DebugSink& currentSink()
     static DebugSink sink;
     return sink;
 }
+
+std::atomic<bool> g_sinkInstalled{false};
 
 bool debugEnabled()
 {
@@ -52,6 +55,11 @@ void debugOutput(std::string_view text)
         writeToStderr(text);
 }
 
+bool debugOutputWanted()
+{
+    return g_sinkInstalled.load(std::memory_order_relaxed) || debugEnabled();
+}
+
 std::string formatTaggedLine(std::string_view tag, const char* format, va_list args)
 {
     char buffer[2048];
@@ -67,6 +75,7 @@ DebugSink setDebugSink(DebugSink sink)
     std::scoped_lock lock(sinkMutex());
     DebugSink previous = std::move(currentSink());
     currentSink() = std::move(sink);
+    g_sinkInstalled.store(static_cast<bool>(currentSink()), std::memory_order_relaxed);
     return previous;
 }
 

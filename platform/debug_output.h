@@ -18,6 +18,10 @@ using DebugSink = std::function<void(std::string_view text)>;
 // Writes text to the current sink. Safe from any thread.
 void debugOutput(std::string_view text);
 
+// Whether a line written now would go anywhere: a sink is installed or
+// LUMARC_DEBUG=1. Lets a hot path skip formatting lines nobody reads.
+bool debugOutputWanted();
+
 // A diagnostic line as the libraries write it: "<tag> <text>", the text
 // formatted printf-style into at most 2047 bytes.
 std::string formatTaggedLine(std::string_view tag, const char* format, va_list args)

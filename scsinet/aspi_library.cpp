@@ -49,31 +49,33 @@ void complete(SRB_ExecSCSICmd& block, uint8_t status)
     }
 }
 
-// The receive time-out, read again when DROVIK32.ini changes.
+// The receive time-out, read again when DROVIK32.ini changes. The file's
+// place is fixed for the life of the library: the Windows directory does
+// not move under a running process.
 class DataRecvSetting {
 public:
+    DataRecvSetting() : m_path(platform::windowsFolder() / "DROVIK32.ini") {}
+
     std::chrono::seconds get()
     {
-        const auto path = platform::windowsFolder() / "DROVIK32.ini";
         struct stat st {};
-        const bool exists = ::stat(path.c_str(), &st) == 0;
+        const bool exists = ::stat(m_path.c_str(), &st) == 0;
         const int64_t stamp = exists ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : -1;
         std::scoped_lock lock(m_mutex);
-        if (!m_value || stamp != m_stamp || path != m_path) {
+        if (!m_value || stamp != m_stamp) {
             const auto value = static_cast<int32_t>(
-                platform::Profile(path).readInt("TimeOut", "DataRecv", kDefaultDataRecv));
+                platform::Profile(m_path).readInt("TimeOut", "DataRecv", kDefaultDataRecv));
             m_value = std::chrono::seconds(value > 0 ? value : 1);
             m_stamp = stamp;
-            m_path = path;
         }
         return *m_value;
     }
 
 private:
+    const std::filesystem::path m_path;
     std::mutex m_mutex;
     std::optional<std::chrono::seconds> m_value;
     int64_t m_stamp = -1;
-    std::filesystem::path m_path;
 };
 
 class Transport {

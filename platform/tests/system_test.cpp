@@ -193,10 +193,13 @@ TEST(TickCount, CountsMilliseconds)
 TEST(Diagnostics, DebugLinesAndEventEntriesReachTheInstalledSinks)
 {
     std::string captured;
+    const bool wantedBefore = debugOutputWanted(); // true only under LUMARC_DEBUG=1
     {
         ScopedDebugSink sink([&](std::string_view text) { captured += text; });
+        EXPECT_TRUE(debugOutputWanted()) << "a sink reads every line";
         debugOutput("(Quillet) Error bind()\n");
     }
+    EXPECT_EQ(debugOutputWanted(), wantedBefore) << "removing the sink restores the default";
     debugOutput("not captured\n");
     EXPECT_EQ(captured, "(Quillet) Error bind()\n");
 
