@@ -12,6 +12,7 @@
 #include "scsinet/aspi.h"
 #include "tools/scan_command.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -31,8 +32,9 @@ using Clock = std::chrono::steady_clock;
 using namespace lumarc;
 
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kReads = 1000;
-constexpr int kInquiries = 3000;
+constexpr int kRounds = 9;
+constexpr int kReads = 400;       // per round
+constexpr int kInquiries = 1500; // per round
 
 // The window of the benchmark: A4, 300 dpi colour (26 MB a page).
 std::vector<uint8_t> windowData()
@@ -54,6 +56,12 @@ std::vector<uint8_t> windowData()
     w[33] = 5;
     w[34] = 24;
     return w;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 double seconds(Clock::duration d)
@@ -190,21 +198,30 @@ int main(int argc, char** argv)
     AspiClient aspi(*send);
     PlainClient plain(*platform::resolveUnitAddress(unit));
 
-    // Alternate the two clients so both see the same machine.
-    double aspiRead = 0, plainRead = 0, aspiInq = 0, plainInq = 0;
-    for (int round = 0; round < 3; ++round) {
-        aspiRead = std::max(aspiRead, readRate(aspi));
-        plainRead = std::max(plainRead, readRate(plain));
-        aspiInq = std::max(aspiInq, inquiryRate(aspi));
-        plainInq = std::max(plainInq, inquiryRate(plain));
+    // Alternate the two clients round by round so that both see the same
+    // machine; each ratio is taken within one round, and the median of the
+    // rounds is reported, so a noisy moment on a shared machine moves one
+    // round and not the result.
+    std::vector<double> aspiRead, plainRead, readRatio, aspiInq, plainInq, inqRatio;
+    for (int round = 0; round < kRounds; ++round) {
+        aspiRead.push_back(readRate(aspi));
+        plainRead.push_back(readRate(plain));
+        readRatio.push_back(aspiRead.back() / plainRead.back());
+        aspiInq.push_back(inquiryRate(aspi));
+        plainInq.push_back(inquiryRate(plain));
+        inqRatio.push_back(aspiInq.back() / plainInq.back());
     }
-    std::printf("%s\n", label);
+    std::printf("%s%smedians of %d rounds\n", label, *label != 0 ? ", " : "", kRounds);
     std::printf("  512 KiB READ(10):  SendASPI32Command %7.0f MB/s, plain client %7.0f MB/s, "
-                "ratio %.2f (target >= 0.80)\n",
-                aspiRead, plainRead, aspiRead / plainRead);
+                "ratio %.2f (rounds %.2f-%.2f; target >= 0.80)\n",
+                median(aspiRead), median(plainRead), median(readRatio),
+                *std::min_element(readRatio.begin(), readRatio.end()),
+                *std::max_element(readRatio.begin(), readRatio.end()));
     std::printf("  96-byte INQUIRY:   SendASPI32Command %7.0f /s,   plain client %7.0f /s,   "
-                "ratio %.2f (target >= 0.50)\n",
-                aspiInq, plainInq, aspiInq / plainInq);
+                "ratio %.2f (rounds %.2f-%.2f; target >= 0.50)\n",
+                median(aspiInq), median(plainInq), median(inqRatio),
+                *std::min_element(inqRatio.begin(), inqRatio.end()),
+                *std::max_element(inqRatio.begin(), inqRatio.end()));
 
     std::ostringstream out, err;
     const auto begin = Clock::now();
