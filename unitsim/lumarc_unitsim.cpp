@@ -38,8 +38,9 @@ namespace, or on loopback addresses.
   --scanner M      the attached scanner: ORBIX-4000, ORBIX-2200, TALVEN-S60
                    or none (default ORBIX-4000)
   --scanner-profile FILE
-                   the attached scanner from an ini file: [Scanner] Product,
-                   Vendor, Revision, Model
+                   the attached scanner from an ini file: identification,
+                   VPD page, firmware, EEPROM, ink and mode pages (every key
+                   is described in unitsim/profiles/example.ini)
   --firmware T     the firmware version text
   --mac M          the MAC address, six hexadecimal bytes (02:4c:4d:00:00:02)
   --user N:P[:H]   a registered user with PIN P and host H (repeatable)

@@ -16,7 +16,6 @@ constexpr uint8_t kAscInvalidOpcode = 0x20;
 constexpr uint8_t kAscInvalidField = 0x24;
 constexpr uint8_t kAscInvalidParameter = 0x26;
 constexpr uint8_t kAscNotReady = 0x04;
-constexpr size_t kVpdF0Size = 100;
 constexpr size_t kWindowHeader = 8;
 constexpr size_t kWindowDescriptor = 40;
 
@@ -117,10 +116,11 @@ std::vector<uint8_t> encodeWindow(const ScanWindow& window)
 
 SimulatedScanner::SimulatedScanner(ScannerProfile profile) : m_profile(std::move(profile))
 {
-    // A recognisable EEPROM: counters and settings at fixed places.
-    for (size_t i = 0; i < m_eeprom.size(); ++i)
-        m_eeprom[i] = static_cast<uint8_t>(i * 13 + 7);
+    m_eeprom = m_profile.eeprom;
     m_working = m_eeprom;
+    m_ink = m_profile.hardwareStatus[kHardwareStatusInk];
+    m_lampTimer = m_profile.lampTimer;
+    m_powerSaving = m_profile.powerSaving;
     for (size_t i = 0; i < m_block.size(); ++i)
         m_block[i] = static_cast<uint8_t>(0x80 + i);
 }
@@ -157,17 +157,7 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
             result = good(inquiryData(m_profile), std::min<size_t>(dataInLength, cdb[4]));
             result.dataIn.resize(dataInLength, 0);
         } else if (cdb[2] == 0xF0) {
-            std::vector<uint8_t> vpd(kVpdF0Size, 0);
-            vpd[0] = 0x06;
-            vpd[1] = 0xF0;
-            vpd[3] = static_cast<uint8_t>(kVpdF0Size - 4);
-            putBe16(vpd, 4, 300);   // basic resolution
-            putBe16(vpd, 6, 600);   // maximum resolution
-            putBe32(vpd, 8, kA4Width);
-            putBe32(vpd, 12, kA4Length);
-            vpd[0x1C] = 0x07;       // video outputs: line art, grey, colour
-            vpd[0x5C] = 0x01;       // endorser present
-            result = good(vpd, dataInLength);
+            result = good(encodeVpdF0(m_profile.vpd), dataInLength);
         } else {
             result = check(kSenseIllegalRequest, kAscInvalidField, dataInLength);
         }
@@ -221,9 +211,8 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
         break;
     }
     case 0xC2: { // hardware status
-        std::vector<uint8_t> status(12, 0);
-        status[0] = 0x01; // ready
-        status[10] = m_ink;
+        auto status = m_profile.hardwareStatus;
+        status[kHardwareStatusInk] = m_ink;
         result = good(status, dataInLength);
         break;
     }
@@ -239,8 +228,13 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
         w.width = be32(d, 14);
         w.length = be32(d, 18);
         w.bitsPerPixel = d[26];
-        const bool valid = w.xResolution >= 50 && w.xResolution <= 1200 && w.yResolution >= 50 &&
-                           w.yResolution <= 1200 && (w.bitsPerPixel == 8 || w.bitsPerPixel == 24) &&
+        // What the scanner can do is what its VPD page says.
+        const auto& can = m_profile.vpd;
+        const bool depthOffered = (w.bitsPerPixel == 24 && (can.videoOutput & 0xE0) != 0) ||
+                                  (w.bitsPerPixel == 8 && (can.videoOutput & 0x08) != 0);
+        const bool valid = w.xResolution >= can.minimumX && w.xResolution <= can.maximumX &&
+                           w.yResolution >= can.minimumY && w.yResolution <= can.maximumY &&
+                           depthOffered &&
                            w.width > 0 && w.length > 0 && w.left + w.width <= kA4Width &&
                            w.top + w.length <= kA4Length && w.pixelsPerLine() > 0 &&
                            w.lines() > 0;
@@ -292,9 +286,8 @@ ScsiResult SimulatedScanner::diagnostic(std::span<const uint8_t> payload)
     } else if (text == "GET IMP-LIFE    ") {
         m_diagnosticResult = {0, 0, 0x12, 0x34};
     } else if (text == "GET FIRMVERSION ") {
-        const std::string versions = m_profile.revision.substr(0, 4) + "0210" + "0105";
-        m_diagnosticResult.assign(versions.begin(), versions.end());
-        m_diagnosticResult.resize(12, ' ');
+        m_diagnosticResult.assign(m_profile.firmware.begin(), m_profile.firmware.end());
+        m_diagnosticResult.resize(kFirmwareSize, ' ');
     } else {
         return check(kSenseIllegalRequest, kAscInvalidParameter, 0);
     }

@@ -19,7 +19,6 @@
 
 namespace lumarc::unitsim {
 
-constexpr size_t kEepromSize = 511;
 constexpr size_t kPageCacheLimit = 64 * 1024 * 1024;
 constexpr size_t kBlockSize = 128;
 constexpr uint32_t kChartUnits = 1200; // chart coordinates: 1/1200 inch
@@ -82,9 +81,9 @@ private:
     std::array<uint8_t, kBlockSize> m_block{};
     std::vector<uint8_t> m_diagnosticResult;
     std::array<uint8_t, 24> m_lastSense{};
-    uint8_t m_lampTimer = 30;
-    uint8_t m_powerSaving = 0x83;
-    uint8_t m_ink = 64;
+    uint8_t m_lampTimer = 0;
+    uint8_t m_powerSaving = 0;
+    uint8_t m_ink = 0;
     ScanWindow m_window;
     bool m_scanning = false;
     uint64_t m_imageOffset = 0;
