@@ -235,8 +235,9 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
         const bool valid = w.xResolution >= can.minimumX && w.xResolution <= can.maximumX &&
                            w.yResolution >= can.minimumY && w.yResolution <= can.maximumY &&
                            depthOffered &&
-                           w.width > 0 && w.length > 0 && w.left + w.width <= kA4Width &&
-                           w.top + w.length <= kA4Length && w.pixelsPerLine() > 0 &&
+                           w.width > 0 && w.length > 0 && w.width <= kA4Width &&
+                           w.left <= kA4Width - w.width && w.length <= kA4Length &&
+                           w.top <= kA4Length - w.length && w.pixelsPerLine() > 0 &&
                            w.lines() > 0;
         if (!valid)
             return check(kSenseIllegalRequest, kAscInvalidParameter, dataInLength);

@@ -119,6 +119,13 @@ TEST_F(Scanner, ScanningReturnsTheChartAndEndsThePageWithItsResidue)
     window.width = 20000;
     EXPECT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 2)
         << "a window beyond the page is refused";
+    window.width = 1200;
+    window.left = 0xFFFFFF00; // left + width wraps round to a small number
+    EXPECT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 2)
+        << "a window whose edges wrap round is refused";
+    window.left = 0;
+    window.top = 0xFFFFFFF0;
+    EXPECT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 2);
 }
 
 } // namespace
