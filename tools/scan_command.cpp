@@ -9,6 +9,8 @@
 #include "scsinet/aspi.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,9 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace lumarc::tools {
 namespace {
@@ -28,9 +33,11 @@ Scans one page from the scanner attached to a Lumarc unit into a PNG file.
 
   -u, --unit ADDRESS    the unit (dotted IPv4 or host name; or $LUMARC_UNIT)
   -o, --output FILE     the PNG file to write (default scan.png)
-  -r, --resolution DPI  50 to 1200 (default 300)
+  -r, --resolution DPI  50 to 1200 (default 300), within what the scanner
+                        offers
   --area X,Y,W,H        the area in millimetres from the top-left corner
                         (default: the whole A4 page)
+                        The PNG file appears only when the page is complete.
   --gray                8-bit grey instead of 24-bit colour
   --quiet               no progress
   --help, --version
@@ -85,9 +92,10 @@ public:
     }
 
     // Runs one command and waits for it; the block afterwards holds status
-    // and sense. Throws with a clear reason when it failed.
+    // and sense. Throws with a clear reason when it failed (a CHECK
+    // CONDITION only when the caller does not expect one).
     SRB_ExecSCSICmd run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
-                        bool dataIn, const char* what, bool endOfPageAllowed = false)
+                        bool dataIn, const char* what, bool checkConditionAllowed = false)
     {
         SRB_ExecSCSICmd block{};
         block.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -106,7 +114,7 @@ public:
         case SS_COMP:
             return block;
         case SS_ERR:
-            if (endOfPageAllowed && (block.SenseArea[2] & 0x40) != 0)
+            if (checkConditionAllowed)
                 return block;
             throw ScanError(std::string(what) + ": scanner error, " +
                             describeSense(block.SenseArea));
@@ -205,6 +213,122 @@ Settings parse(const std::vector<std::string>& args, std::ostream& out, bool& do
     return s;
 }
 
+// What the scanner says it can do, from its vendor VPD page F0 (numbers
+// big-endian). Scanners without the page are simply not checked.
+struct Capabilities {
+    uint32_t basicX = 0, basicY = 0;             // dpi
+    uint32_t minimum = 0, maximum = 0;           // resolutions both directions offer
+    uint32_t windowWidth = 0, windowLength = 0;  // pixels at the basic resolution
+    bool colour = false, grey = false;
+};
+
+std::optional<Capabilities> readCapabilities(Scanner& scanner)
+{
+    uint8_t page[100] = {};
+    const auto block = scanner.run({0x12, 1, 0xF0, 0, sizeof page, 0}, page, sizeof page, true,
+                                   "INQUIRY (VPD page F0)", true);
+    if (block.SRB_Status != SS_COMP || page[1] != 0xF0)
+        return std::nullopt;
+    const auto be = [&](size_t at, size_t width) {
+        uint32_t v = 0;
+        for (size_t i = 0; i < width; ++i)
+            v = v << 8 | page[at + i];
+        return v;
+    };
+    Capabilities c;
+    c.basicX = be(0x05, 2);
+    c.basicY = be(0x07, 2);
+    c.maximum = std::min(be(0x0A, 2), be(0x0C, 2));
+    c.minimum = std::max(be(0x0E, 2), be(0x10, 2));
+    c.windowWidth = be(0x14, 4);
+    c.windowLength = be(0x18, 4);
+    c.colour = (page[0x1C] & 0xE0) != 0;
+    c.grey = (page[0x1C] & 0x08) != 0;
+    if (c.basicX == 0 || c.basicY == 0 || c.maximum == 0 || c.minimum > c.maximum)
+        return std::nullopt; // a page that says nothing usable
+    return c;
+}
+
+std::string describe(const Capabilities& c)
+{
+    std::string text = std::to_string(c.minimum) + "-" + std::to_string(c.maximum) + " dpi";
+    if (c.colour && c.grey)
+        text += ", colour and grey";
+    else if (c.colour || c.grey)
+        text += c.colour ? ", colour" : ", grey";
+    return text;
+}
+
+// Refuses before scanning what the scanner said it cannot do, in its terms
+// rather than as the sense data of a refused SET WINDOW.
+void checkRequest(const Settings& s, const Capabilities& c, const std::string& model)
+{
+    if (s.resolution < c.minimum || s.resolution > c.maximum)
+        throw ScanError("the " + model + " scans at " + std::to_string(c.minimum) + " to " +
+                        std::to_string(c.maximum) + " dpi, not " +
+                        std::to_string(s.resolution));
+    if (!s.gray && !c.colour)
+        throw ScanError("the " + model + " does not scan in colour (--gray scans in grey)");
+    if (s.gray && !c.grey)
+        throw ScanError("the " + model + " does not scan in grey");
+    if (c.windowWidth == 0 || c.windowLength == 0)
+        return;
+    const uint64_t right = uint64_t{s.left} + s.width;
+    const uint64_t bottom = uint64_t{s.top} + s.length;
+    if (right * c.basicX / kUnitsPerInch > c.windowWidth ||
+        bottom * c.basicY / kUnitsPerInch > c.windowLength) {
+        char size[64];
+        std::snprintf(size, sizeof size, "%.0f x %.0f mm", c.windowWidth * 25.4 / c.basicX,
+                      c.windowLength * 25.4 / c.basicY);
+        throw ScanError("the area reaches beyond the " + model + "'s largest window, " + size);
+    }
+}
+
+// The image goes to a new file beside the output, which takes the output's
+// name only once the image is complete: a failed scan leaves no truncated
+// PNG behind and never spoils an earlier scan of the same name.
+class OutputFile {
+public:
+    explicit OutputFile(std::string path) : m_path(std::move(path))
+    {
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100 && m_partial.empty(); ++attempt) {
+            std::string candidate = m_path + ".part-" + std::to_string(::getpid()) + "-" +
+                                    std::to_string(counter++);
+            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                m_partial = std::move(candidate);
+            } else if (errno != EEXIST) {
+                throw ScanError("cannot create " + m_path + ": " + std::strerror(errno));
+            }
+        }
+        if (m_partial.empty())
+            throw ScanError("cannot create a new file beside " + m_path);
+    }
+    ~OutputFile()
+    {
+        if (!m_kept)
+            ::unlink(m_partial.c_str());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const std::string& partial() const { return m_partial; }
+
+    void keep()
+    {
+        if (::rename(m_partial.c_str(), m_path.c_str()) != 0)
+            throw ScanError("cannot name the scan " + m_path + ": " + std::strerror(errno));
+        m_kept = true;
+    }
+
+private:
+    std::string m_path;
+    std::string m_partial;
+    bool m_kept = false;
+};
+
 void scan(const Settings& s, std::ostream& out, std::ostream& err)
 {
     auto library = platform::Library::load("DROVIK32.dll");
@@ -232,8 +356,15 @@ void scan(const Settings& s, std::ostream& out, std::ostream& err)
         std::string text(reinterpret_cast<char*>(inquiry + at), width);
         return text.substr(0, text.find_last_not_of(' ') + 1);
     };
-    if (!s.quiet)
-        err << "Scanner: " << field(8, 8) << " " << field(16, 16) << " " << field(32, 4) << "\n";
+    const auto capabilities = readCapabilities(scanner);
+    if (!s.quiet) {
+        err << "Scanner: " << field(8, 8) << " " << field(16, 16) << " " << field(32, 4);
+        if (capabilities)
+            err << " (" << describe(*capabilities) << ")";
+        err << "\n";
+    }
+    if (capabilities)
+        checkRequest(s, *capabilities, field(16, 16));
     scanner.run({0x00, 0, 0, 0, 0, 0}, nullptr, 0, true, "TEST UNIT READY");
 
     const uint8_t bits = s.gray ? 8 : 24;
@@ -255,7 +386,8 @@ void scan(const Settings& s, std::ostream& out, std::ostream& err)
     const uint32_t lines = s.length * s.resolution / kUnitsPerInch;
     const uint32_t channels = bits / 8;
     const uint32_t bytesPerLine = pixels * channels;
-    auto png = PngWriter::create(s.output, pixels, lines, static_cast<int>(channels),
+    OutputFile file(s.output);
+    auto png = PngWriter::create(file.partial(), pixels, lines, static_cast<int>(channels),
                                  s.resolution);
     if (!png)
         throw ScanError(png.error().text);
@@ -283,6 +415,7 @@ void scan(const Settings& s, std::ostream& out, std::ostream& err)
     }
     if (auto finished = (*png)->finish(); !finished)
         throw ScanError(finished.error().text);
+    file.keep();
     if (!s.quiet)
         err << "\n";
     out << s.output << ": " << pixels << " x " << lines << " pixels, " << s.resolution

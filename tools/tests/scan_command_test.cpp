@@ -1,5 +1,8 @@
 // lumarc-scan against a simulated unit's scanner (inside the test namespace):
 // the PNG it writes is decoded and compared with the test chart.
+#include "platform/file_io.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
 #include "tools/scan_command.h"
@@ -7,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <png.h>
 #include <sstream>
 
@@ -37,13 +43,33 @@ std::optional<Image> readPng(const std::string& path, bool gray)
 
 class Scan : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { startUnit(unitsim::builtInScanners().front()); }
+    void startUnit(const unitsim::ScannerProfile& scanner)
     {
+        m_unit.reset();
         unitsim::UnitConfig config;
         config.address = *platform::resolveUnitAddress("127.0.0.2");
+        config.scanner = scanner;
         auto unit = unitsim::SimulatedUnit::start(config);
         ASSERT_TRUE(unit) << unit.error().text;
         m_unit = std::move(*unit);
+    }
+    // The files of the sandbox folder, to see that nothing half-written stays.
+    std::vector<std::string> files()
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_sandbox.root()))
+            if (entry.is_regular_file())
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool sentSetWindow()
+    {
+        for (const auto& r : m_unit->tunnel()->requests())
+            if (r.header[24] == 0x24)
+                return true;
+        return false;
     }
     int scan(std::vector<std::string> args, std::string* errors = nullptr)
     {
@@ -109,6 +135,79 @@ TEST_F(Scan, FailuresSayWhatWentWrong)
     EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", "/nonexistent/dir/x.png", "--quiet"}, &errors),
               kScanFailed);
     EXPECT_NE(errors.find("/nonexistent/dir/x.png"), std::string::npos) << errors;
+}
+
+TEST_F(Scan, RefusalTimeOutAndScannerErrorsAreToldApartAndKeepAnEarlierScan)
+{
+    const std::string file = (m_sandbox.root() / "scan.png").string();
+    std::ofstream(file) << "an earlier scan";
+    const auto unchanged = [&] {
+        EXPECT_EQ(*platform::readWholeFile(file), "an earlier scan");
+        EXPECT_EQ(files(), std::vector<std::string>{"scan.png"}) << "no partial file stays";
+    };
+    std::string errors;
+
+    unitsim::TunnelFaults refuse;
+    refuse.greetingCode = 1;
+    m_unit->tunnel()->setFaults(refuse);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("refused the scanner connection"), std::string::npos) << errors;
+    unchanged();
+
+    unitsim::TunnelFaults failRead;
+    failRead.failOpcode = 0x28;
+    m_unit->tunnel()->setFaults(failRead);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file, "-r", "50"}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("READ: scanner error, sense key 4 (hardware error), ASC 0x00"),
+              std::string::npos)
+        << errors;
+    unchanged();
+
+    ASSERT_TRUE(platform::ensureFolder(platform::windowsFolder()));
+    ASSERT_TRUE(platform::Profile(platform::windowsFolder() / "DROVIK32.ini")
+                    .writeString("TimeOut", "DataRecv", "1"));
+    unitsim::TunnelFaults silent;
+    silent.silent = true;
+    m_unit->tunnel()->setFaults(silent);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("INQUIRY: no reply from the unit (time-out or connection lost)"),
+              std::string::npos)
+        << errors;
+    unchanged();
+}
+
+TEST_F(Scan, WhatTheScannerCannotDoIsRefusedInItsTerms)
+{
+    const std::string file = (m_sandbox.root() / "x.png").string();
+    std::string errors;
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file, "-r", "50", "--area", "0,0,10,10"}, &errors),
+              kScanOk);
+    EXPECT_NE(errors.find("Scanner: VELORIN ORBIX-4000 1.07 (50-600 dpi, colour and grey)"),
+              std::string::npos)
+        << errors;
+
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file, "-r", "1200"}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("the ORBIX-4000 scans at 50 to 600 dpi, not 1200"), std::string::npos)
+        << errors;
+
+    auto narrow = unitsim::builtInScanners().front();
+    narrow.product = "NARROW-1";
+    narrow.vpd.videoOutput = 0x0A; // black and white, grey
+    narrow.vpd.windowWidth = 1240; // half the width of A4 at 300 dpi
+    startUnit(narrow);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("the NARROW-1 does not scan in colour (--gray scans in grey)"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file, "--gray"}, &errors), kScanFailed);
+    EXPECT_NE(errors.find("the area reaches beyond the NARROW-1's largest window, 105 x 297 mm"),
+              std::string::npos)
+        << errors;
+    EXPECT_FALSE(sentSetWindow()) << "refused before anything reached the scanner";
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file, "--gray", "--area", "0,0,105,297", "-r", "50"},
+                   &errors),
+              kScanOk)
+        << errors;
 }
 
 } // namespace
