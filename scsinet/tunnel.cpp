@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace lumarc::scsinet {
 namespace {
@@ -111,6 +112,7 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
         return kTunnelFailed;
     }
     if (!got && got.error().code == platform::wsa::kTimedOut) {
+        m_lateRepliesPossible = true;
         logLine("データ受信タイムアウトイベント発生\n");
         return kTunnelFailed;
     }
@@ -133,6 +135,11 @@ int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
     const int fd = socketFd();
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
+    // Between requests nothing is due from the unit: bytes waiting now are a
+    // reply that came after its request timed out. Read as this request's
+    // reply, they would hand the caller another command's data.
+    if (m_lateRepliesPossible)
+        discardLateReplies(fd);
     const TunnelRequest request = encodeTunnelRequest(block);
     const std::span<const uint8_t> parts[] = {request.header, request.dataOut};
     if (auto sent = platform::sendAllParts(fd, parts); !sent) {
@@ -148,6 +155,20 @@ int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
         return r;
     *scsiStatus = applyTunnelReply(block, reply);
     return 0;
+}
+
+void TunnelConnection::discardLateReplies(int fd)
+{
+    std::vector<uint8_t> sink(64 * 1024);
+    size_t discarded = 0;
+    for (;;) {
+        const auto got = platform::tryReceive(fd, sink);
+        if (!got || !*got || **got == 0)
+            break; // an error, nothing waiting, or the unit closed: the send will tell
+        discarded += **got;
+    }
+    if (discarded != 0)
+        logLine("遅れて届いた応答を破棄 : %zu\n", discarded);
 }
 
 void TunnelConnection::abort()

@@ -68,11 +68,16 @@ private:
     // Receives until every part is full. 0, -1 (time-out, abort, the unit
     // closed) or a socket-layer code.
     int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout);
+    // Reads and drops whatever is waiting on the socket without waiting.
+    void discardLateReplies(int fd);
 
     std::mutex m_mutex; // guards m_socket against close() from another thread
     platform::UniqueFd m_socket;
     std::atomic<bool> m_aborted{false};
     std::chrono::seconds m_appliedTimeout{-1}; // the socket's receive time-out now
+    // Set by the first time-out: from then on a reply may arrive after its
+    // request was given up, and must not be taken for the next one.
+    bool m_lateRepliesPossible = false;
 };
 
 } // namespace lumarc::scsinet

@@ -315,6 +315,27 @@ TEST_F(Transport, TimeOutFailsTheRequestAndTheNextUsesTheSameConnection)
     EXPECT_EQ(m_unit->tunnel()->connections(), 1u);
 }
 
+TEST_F(Transport, AReplyThatArrivesAfterItsTimeOutIsNotTakenForTheNextOne)
+{
+    setDataRecv("1");
+    ASSERT_EQ(GetASPI32SupportInfo2(kUnit), 0x0101u);
+    unitsim::TunnelFaults late;
+    late.delay = 1500ms;
+    m_unit->tunnel()->setFaults(late);
+    auto first = request({0x12, 0, 0, 0, 96, 0}, 96, true);
+    EXPECT_EQ(run(*first), SS_ASPI_IS_BUSY);
+    m_unit->tunnel()->setFaults({});
+    std::this_thread::sleep_for(1s); // the standard INQUIRY's reply arrives meanwhile
+
+    auto vpd = request({0x12, 1, 0xF0, 0, 100, 0}, 100, true);
+    EXPECT_EQ(run(*vpd), SS_COMP);
+    EXPECT_EQ(vpd->data[0], 0x06);
+    EXPECT_EQ(vpd->data[1], 0xF0) << "the VPD page, not the late standard INQUIRY data";
+    auto ready = request({0x00, 0, 0, 0, 0, 0}, 0, true);
+    EXPECT_EQ(run(*ready), SS_COMP) << "the stream is in step again";
+    EXPECT_EQ(m_unit->tunnel()->connections(), 1u);
+}
+
 TEST_F(Transport, AReplyCutShortFailsTheRequest)
 {
     ASSERT_EQ(GetASPI32SupportInfo2(kUnit), 0x0101u);
