@@ -344,6 +344,15 @@ TEST_F(Transport, AReplyCutShortFailsTheRequest)
     m_unit->tunnel()->setFaults(cut);
     auto r = request({0x12, 0, 0, 0, 96, 0}, 96, true);
     EXPECT_EQ(run(*r), SS_ASPI_IS_BUSY) << "never success with missing bytes";
+
+    // The connection is not opened again: later requests fail at once, and
+    // writing to the closed connection raises no signal.
+    m_unit->tunnel()->setFaults({});
+    for (int i = 0; i < 3; ++i) {
+        auto next = request({0x00, 0, 0, 0, 0, 0}, 0, true);
+        EXPECT_EQ(run(*next, 2s), SS_ASPI_IS_BUSY);
+    }
+    EXPECT_EQ(m_unit->tunnel()->connections(), 1u);
 }
 
 TEST_F(Transport, RoutineCompletionMaySubmitTheNextRequest)
