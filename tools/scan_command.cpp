@@ -37,10 +37,12 @@ Scans one page from the scanner attached to a Lumarc unit into a PNG file.
                         offers
   --area X,Y,W,H        the area in millimetres from the top-left corner
                         (default: the whole A4 page)
-                        The PNG file appears only when the page is complete.
   --gray                8-bit grey instead of 24-bit colour
   --quiet               no progress
   --help, --version
+
+The PNG file takes its name only when the page is complete; a failed scan
+leaves an earlier file of that name alone.
 
 Exit status: 0 success, 1 the scan failed (with the reason), 2 a wrong
 command line.
