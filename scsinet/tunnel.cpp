@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace lumarc::scsinet {
 namespace {
@@ -159,7 +158,9 @@ int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
 
 void TunnelConnection::discardLateReplies(int fd)
 {
-    std::vector<uint8_t> sink(64 * 1024);
+    // A stack buffer: this runs before every request once a time-out has
+    // happened, and almost always finds nothing.
+    std::array<uint8_t, 4096> sink;
     size_t discarded = 0;
     for (;;) {
         const auto got = platform::tryReceive(fd, sink);
