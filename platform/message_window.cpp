@@ -774,6 +774,28 @@ Status selectSocketEvents(int socket, WindowHandle window, uint32_t message, uin
     return {};
 }
 
+bool waitHandlingSends(const Event& event, std::chrono::milliseconds timeout)
+{
+    auto self = currentQueue();
+    const bool forever = timeout.count() < 0;
+    const auto deadline = Clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
+    for (;;) {
+        processSent(self);
+        if (event.wait(std::chrono::milliseconds(0)))
+            return true;
+        int wait = -1;
+        if (!forever) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            wait = static_cast<int>(std::min<int64_t>(left.count(), 1 << 30));
+        }
+        pollfd fds[2] = {{event.fd(), POLLIN, 0}, {self->wake.get(), POLLIN, 0}};
+        if (::poll(fds, 2, wait) > 0 && (fds[1].revents & POLLIN) != 0)
+            self->drainWake();
+    }
+}
+
 WindowHandle findWindow(std::string_view title)
 {
     if (title.empty())

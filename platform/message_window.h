@@ -18,6 +18,7 @@
 // Handles are never reused, so a stale handle names no window.
 #pragma once
 
+#include "event.h"
 #include "result.h"
 
 #include <chrono>
@@ -135,6 +136,13 @@ Status killTimer(WindowHandle window, uintptr_t id);
 // from the queue; kClose comes once. events 0 stops the notifications (do
 // that before closing the socket).
 Status selectSocketEvents(int socket, WindowHandle window, uint32_t message, uint32_t events);
+
+// Waits at most timeout for an event (true when it was signalled; an
+// auto-reset event's signal is taken), handling meanwhile the sends addressed
+// to the calling thread's windows. A thread that waits for another to end
+// uses it, so that the other's synchronous message to it cannot deadlock
+// the two.
+bool waitHandlingSends(const Event& event, std::chrono::milliseconds timeout);
 
 // A window with this title, in this process or another of the same user; 0
 // when there is none.

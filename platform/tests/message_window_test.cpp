@@ -112,6 +112,29 @@ TEST(MessageWindows, ASendBackToTheWaitingThreadIsHandledWhileItWaits)
     ASSERT_TRUE(destroyWindow(*mine));
 }
 
+TEST(MessageWindows, AThreadWaitingForAnotherHandlesTheOthersSendsToIt)
+{
+    // The other thread sends to this thread's window, then signals; a plain
+    // wait here would never see the signal.
+    auto mine = createWindow([](WindowHandle, uint32_t, uintptr_t wp, intptr_t) -> intptr_t {
+        return static_cast<intptr_t>(wp) + 1;
+    });
+    ASSERT_TRUE(mine);
+    auto done = Event::create(EventReset::Manual);
+    ASSERT_TRUE(done);
+    std::atomic<intptr_t> answer{0};
+    std::thread other([&] {
+        auto sent = sendMessage(*mine, kAdd, 6);
+        answer = sent ? *sent : -1;
+        (void)done->set();
+    });
+    EXPECT_TRUE(waitHandlingSends(*done, 5s));
+    other.join();
+    EXPECT_EQ(answer.load(), 7);
+    EXPECT_FALSE(waitHandlingSends(*Event::create(EventReset::Auto), 20ms)) << "times out";
+    ASSERT_TRUE(destroyWindow(*mine));
+}
+
 TEST(MessageWindows, PendingMessagesAreDeliveredInsideABlockingCall)
 {
     std::vector<uintptr_t> seen;
