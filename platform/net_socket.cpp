@@ -164,6 +164,22 @@ Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer)
     return UniqueFd(fd);
 }
 
+Status setNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        return socketError("non-blocking mode", errno);
+    return {};
+}
+
+Status setSendTimeout(int fd, std::chrono::milliseconds timeout)
+{
+    const timeval tv = toTimeval(timeout);
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
+        return socketError("send time-out", errno);
+    return {};
+}
+
 Status setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes)
 {
     const int on = 1;
@@ -227,6 +243,19 @@ Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd)
     if (count == 2 && (p[1].revents & POLLIN) != 0)
         return Error{win32::kOperationAborted, "wait ended for shut-down"};
     return n > 0;
+}
+
+Result<bool> waitReadableAtLeast(int fd, size_t bytes, std::chrono::milliseconds timeout)
+{
+    // The low-water mark makes poll report readiness only once that much
+    // has arrived; it goes back to one byte before returning.
+    const int mark = static_cast<int>(std::min<size_t>(std::max<size_t>(bytes, 1), 1 << 20));
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &mark, sizeof mark) != 0)
+        return socketError("receive low-water mark", errno);
+    auto ready = waitReadable(fd, timeout);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+    return ready;
 }
 
 Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes)
@@ -366,15 +395,12 @@ Result<size_t> receiveDatagram(int fd, std::span<uint8_t> bytes, Endpoint* from)
     return static_cast<size_t>(n);
 }
 
-Result<std::optional<size_t>> tryReceive(int fd, std::span<uint8_t> bytes)
-{
-    return tryReceiveDatagram(fd, bytes);
-}
+namespace {
 
-Result<std::optional<size_t>> tryReceiveDatagram(int fd, std::span<uint8_t> bytes)
+Result<std::optional<size_t>> receiveNow(int fd, std::span<uint8_t> bytes, int flags)
 {
     for (;;) {
-        const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd, bytes.data(), bytes.size(), MSG_DONTWAIT | flags);
         if (n >= 0)
             return std::optional<size_t>(static_cast<size_t>(n));
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -382,6 +408,23 @@ Result<std::optional<size_t>> tryReceiveDatagram(int fd, std::span<uint8_t> byte
         if (errno != EINTR)
             return socketError("recv", errno);
     }
+}
+
+} // namespace
+
+Result<std::optional<size_t>> tryReceive(int fd, std::span<uint8_t> bytes)
+{
+    return receiveNow(fd, bytes, 0);
+}
+
+Result<std::optional<size_t>> tryPeek(int fd, std::span<uint8_t> bytes)
+{
+    return receiveNow(fd, bytes, MSG_PEEK);
+}
+
+Result<std::optional<size_t>> tryReceiveDatagram(int fd, std::span<uint8_t> bytes)
+{
+    return receiveNow(fd, bytes, 0);
 }
 
 void setReceiveBuffer(int fd, int bytes)

@@ -52,6 +52,13 @@ Result<UniqueFd> listenTcp(const Endpoint& at, int backlog = 16);
 // peer when it is not null.
 Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer = nullptr);
 
+// Makes later calls on fd return at once (accept then fails with 10035 when
+// no connection waits).
+Status setNonBlocking(int fd);
+
+// Bounds every later blocking send on fd: it then fails with 10060.
+Status setSendTimeout(int fd, std::chrono::milliseconds timeout);
+
 // Keep-alive probing on a connection: idle seconds, interval, probes.
 Status setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes);
 
@@ -68,11 +75,20 @@ Status sendAllParts(int fd, std::span<const std::span<const uint8_t>> parts);
 // readable, reported as Error code 995 (operation aborted).
 Result<bool> waitReadable(int fd, std::chrono::milliseconds timeout, int wakeFd = -1);
 
+// Waits until at least bytes bytes can be read from a TCP socket (or the
+// peer closed, or an error is pending), or the time-out passes; true unless
+// it timed out.
+Result<bool> waitReadableAtLeast(int fd, size_t bytes, std::chrono::milliseconds timeout);
+
 // Reads what is there, at most bytes.size(); 0 means the peer closed.
 Result<size_t> receiveSome(int fd, std::span<uint8_t> bytes);
 
 // Reads what is there without waiting: nullopt when nothing has arrived.
 Result<std::optional<size_t>> tryReceive(int fd, std::span<uint8_t> bytes);
+
+// Looks at what is there without taking it and without waiting: nullopt
+// when nothing has arrived, 0 when the peer closed.
+Result<std::optional<size_t>> tryPeek(int fd, std::span<uint8_t> bytes);
 
 // Bounds every later blocking receive on fd: receiveWithin then fails with
 // 10060 when nothing arrives within timeout (a negative one never expires).
