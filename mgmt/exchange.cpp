@@ -19,6 +19,25 @@ constexpr int kGreetingAttempts = 12; // connection failures count here too
 constexpr std::chrono::milliseconds kRetryPause{10};
 constexpr uint32_t kFailedExchange = 0x80000004u;
 
+thread_local ExchangeCanceller* t_canceller = nullptr;
+
+// Keeps a connection registered with the thread's canceller while it is open.
+class CancelGuard {
+public:
+    explicit CancelGuard(int fd) : m_attached(t_canceller == nullptr || t_canceller->attach(fd)) {}
+    ~CancelGuard()
+    {
+        if (t_canceller != nullptr && m_attached)
+            t_canceller->detach();
+    }
+    CancelGuard(const CancelGuard&) = delete;
+    CancelGuard& operator=(const CancelGuard&) = delete;
+    bool cancelled() const { return !m_attached; }
+
+private:
+    bool m_attached;
+};
+
 ExchangeResult failed(uint16_t category)
 {
     logFailure(event::kExchange, category);
@@ -26,6 +45,48 @@ ExchangeResult failed(uint16_t category)
 }
 
 } // namespace
+
+void ExchangeCanceller::cancel()
+{
+    std::scoped_lock lock(m_mutex);
+    m_cancelled = true;
+    // Shutting down (not closing) wakes a blocked connect or receive while
+    // the descriptor stays the exchange's to close.
+    if (m_fd >= 0)
+        platform::shutdownBoth(m_fd);
+}
+
+void ExchangeCanceller::reset()
+{
+    std::scoped_lock lock(m_mutex);
+    m_cancelled = false;
+}
+
+bool ExchangeCanceller::attach(int fd)
+{
+    std::scoped_lock lock(m_mutex);
+    if (m_cancelled)
+        return false;
+    m_fd = fd;
+    return true;
+}
+
+void ExchangeCanceller::detach()
+{
+    std::scoped_lock lock(m_mutex);
+    m_fd = -1;
+}
+
+ScopedExchangeCanceller::ScopedExchangeCanceller(ExchangeCanceller& canceller)
+    : m_previous(t_canceller)
+{
+    t_canceller = &canceller;
+}
+
+ScopedExchangeCanceller::~ScopedExchangeCanceller()
+{
+    t_canceller = m_previous;
+}
 
 uint32_t ExchangeResult::exportResult() const
 {
@@ -97,9 +158,14 @@ ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
                                   0, 0};
         }
         const int fd = connection->get();
+        // Declared after the connection, so it lets go before the close.
+        const CancelGuard guard(fd);
+        if (guard.cancelled()) {
+            debugLine("exchange cancelled for shut-down\n");
+            return failed(category::kExchangeFailed);
+        }
         if (auto connected = platform::connectSocket(fd, unit, options.transferTimeout);
             !connected) {
-            connection->reset();
             if (++attempts >= kConnectAttempts) {
                 reportError("ソケット接続失敗", connected.error().code);
                 logFailure(event::kExchange, category::kConnectExhausted);
@@ -121,7 +187,6 @@ ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
             if (++attempts >= kGreetingAttempts)
                 return failed(category::kExchangeFailed);
             platform::shutdownBoth(fd);
-            connection->reset();
             std::this_thread::sleep_for(kRetryPause);
             continue;
         }

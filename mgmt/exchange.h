@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 
 namespace lumarc::mgmt {
@@ -43,6 +44,41 @@ struct ExchangeResult {
     // The export's result: the status, the Windows Sockets code, or
     // 0x80000004 for a failed exchange.
     uint32_t exportResult() const;
+};
+
+// Lets another thread end the exchanges of one thread at once: the listener
+// thread's scan-information request must not keep Zorvan_Cleanup waiting
+// for a unit that answers slowly or not at all. A thread opts in with
+// ScopedExchangeCanceller; exchanges of other threads never see it.
+class ExchangeCanceller {
+public:
+    // Shuts the current connection down (its waits end at once) and makes
+    // every later exchange of the thread fail before connecting, until
+    // reset. Any thread may call.
+    void cancel();
+    void reset();
+
+    // For the exchange: registers the connection it is about to use; false
+    // when cancelled (the exchange then gives up).
+    bool attach(int fd);
+    void detach();
+
+private:
+    std::mutex m_mutex;
+    int m_fd = -1;
+    bool m_cancelled = false;
+};
+
+// Makes canceller govern the calling thread's exchanges while it lives.
+class ScopedExchangeCanceller {
+public:
+    explicit ScopedExchangeCanceller(ExchangeCanceller& canceller);
+    ~ScopedExchangeCanceller();
+    ScopedExchangeCanceller(const ScopedExchangeCanceller&) = delete;
+    ScopedExchangeCanceller& operator=(const ScopedExchangeCanceller&) = delete;
+
+private:
+    ExchangeCanceller* m_previous;
 };
 
 // Runs one exchange with the unit at address (network byte order). reply is

@@ -2,6 +2,9 @@
 #include "listener.h"
 
 #include "diagnostics.h"
+#include "event_stream.h"
+#include "exchange.h"
+#include "library_state.h"
 #include "zorvan.h"
 
 #include "platform/error_codes.h"
@@ -25,8 +28,12 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kThreadStartWait = 10s;
 constexpr std::chrono::milliseconds kThreadEndWait = 60s;
-constexpr size_t kEventMessageMax = 80;
 constexpr size_t kEventMessageMin = 16;
+// A message that arrived only in part (a burst split by TCP's flow control,
+// a segment resent) is given this long to complete; one that a unit cut
+// short stays short and is taken as far as it arrived.
+constexpr std::chrono::milliseconds kRestOfMessageWait{100};
+constexpr uintptr_t kPartialMessageTimer = 1;
 // A unit that vanished mid-connection frees the listener for the others.
 constexpr int kKeepAliveIdle = 30;
 constexpr int kKeepAliveInterval = 10;
@@ -39,7 +46,11 @@ constexpr uint16_t kCategorySendFailed = 15001;
 
 // The library-wide listener state. The window procedure runs on the listener
 // thread; start and stop run on the caller's thread; the mutex guards what
-// both touch.
+// both touch and is never held across a blocking call. The sockets are
+// closed only by the thread that owns them at the time: the caller's thread
+// before the listener runs and after it ended, the listener thread at the
+// top of its loop (never inside a nested delivery of messages), so a
+// descriptor in use is never closed under its user.
 struct Listener {
     std::mutex mutex;
     platform::WindowHandle notifyWindow = 0;
@@ -49,8 +60,15 @@ struct Listener {
     platform::UniqueFd eventSocket;
     platform::Endpoint eventPeer;
     uint32_t lastError = 0;
+    std::chrono::milliseconds transferTimeout{10000};
     std::shared_ptr<platform::Event> ended; // set when the thread ends
     std::thread thread;
+    // Ends the listener thread's scan-information request at clean-up.
+    ExchangeCanceller canceller;
+    // Listener thread only: an event message is being handled; what arrived
+    // on the event connection and is not handled yet.
+    bool handling = false;
+    EventStream stream;
 };
 
 Listener& state()
@@ -67,61 +85,87 @@ void closeEventSocket(Listener& l)
     }
 }
 
+// Notifications of the event socket: off while one message is handled, so
+// that the messages the scan-information request delivers never start the
+// handling of the next event inside this one. A unit that sends a burst of
+// events therefore costs one handling at a time, whatever its size; the
+// next one is noticed when notifications come back on.
+void watchEventSocket(Listener& l, bool on)
+{
+    std::scoped_lock lock(l.mutex);
+    if (!l.eventSocket)
+        return;
+    (void)platform::selectSocketEvents(l.eventSocket.get(), l.hidden,
+                                       on ? kEventSocketMessage : 0,
+                                       on ? platform::fd::kRead | platform::fd::kClose : 0);
+}
+
 void onAccept(Listener& l)
 {
     debugLine("*MSG* FD_ACCEPT\n");
-    std::scoped_lock lock(l.mutex);
-    if (!l.listening)
-        return;
+    int listening;
+    {
+        std::scoped_lock lock(l.mutex);
+        if (!l.listening)
+            return;
+        listening = l.listening.get();
+    }
+    // The listening socket does not block: a notification whose connection
+    // is gone (or was taken already) finds nothing and ends here.
     platform::Endpoint peer;
-    auto accepted = platform::acceptTcp(l.listening.get(), &peer);
+    auto accepted = platform::acceptTcp(listening, &peer);
     if (!accepted) {
+        if (accepted.error().code == platform::wsa::kWouldBlock)
+            return;
+        std::scoped_lock lock(l.mutex);
         l.lastError = accepted.error().code;
         logFailure(kEventAccept, kCategoryAcceptFailed);
         return;
     }
-    if (l.eventSocket) {
+    bool busy;
+    {
+        std::scoped_lock lock(l.mutex);
+        busy = static_cast<bool>(l.eventSocket);
+    }
+    if (busy) {
         // Busy with another unit: turn this one away; the open connection
-        // is not disturbed.
+        // is not disturbed. The greeting fits any empty send buffer, so
+        // this never blocks.
         (void)platform::sendAll(accepted->get(),
                                 shared::encodeHeader(shared::bareHeader(shared::kGreetingBusy)));
         return;
     }
     (void)platform::setKeepAlive(accepted->get(), kKeepAliveIdle, kKeepAliveInterval,
                                  kKeepAliveProbes);
-    if (auto selected = platform::selectSocketEvents(accepted->get(), l.hidden,
-                                                     kEventSocketMessage,
-                                                     platform::fd::kRead | platform::fd::kClose);
-        !selected) {
-        reportError("Error WSAAsyncSelect()\n", selected.error().code);
-        return;
+    // A unit that stops reading cannot hold the listener in a send: the
+    // acknowledgement gives up after the transfer time-out.
+    std::chrono::milliseconds sendLimit;
+    {
+        std::scoped_lock lock(l.mutex);
+        sendLimit = l.transferTimeout;
     }
-    l.eventSocket = std::move(*accepted);
-    l.eventPeer = peer;
-    (void)platform::sendAll(l.eventSocket.get(),
-                            shared::encodeHeader(shared::bareHeader(shared::kGreetingAccept)));
+    (void)platform::setSendTimeout(accepted->get(), sendLimit);
+    const int fd = accepted->get();
+    {
+        std::scoped_lock lock(l.mutex);
+        if (auto selected = platform::selectSocketEvents(
+                fd, l.hidden, kEventSocketMessage, platform::fd::kRead | platform::fd::kClose);
+            !selected) {
+            reportError("Error WSAAsyncSelect()\n", selected.error().code);
+            return;
+        }
+        l.eventSocket = std::move(*accepted);
+        l.eventPeer = peer;
+    }
+    l.stream.clear();
+    (void)platform::sendAll(fd, shared::encodeHeader(shared::bareHeader(shared::kGreetingAccept)));
 }
 
 // One event message: check, acknowledge, ask for the scanner, notify.
-void onRead(Listener& l)
+void handleEvent(Listener& l, int fd, const platform::Endpoint& peer, const EventBytes& received)
 {
-    debugLine("*MSG* FD_READ\n");
-    uint8_t received[kEventMessageMax] = {};
-    int fd;
-    platform::Endpoint peer;
-    {
-        std::scoped_lock lock(l.mutex);
-        if (!l.eventSocket)
-            return;
-        fd = l.eventSocket.get();
-        peer = l.eventPeer;
-    }
-    auto got = platform::tryReceive(fd, received);
-    if (!got || !*got)
-        return;
     EventMessageView message;
-    if (!parseEventMessage(std::span(received, **got), message) ||
-        message.magic != shared::kUnitMagic) {
+    if (!parseEventMessage(received.view(), message) || message.magic != shared::kUnitMagic) {
         debugLine("Quillet : ***** IDエラー *****\n");
         return;
     }
@@ -136,8 +180,6 @@ void onRead(Listener& l)
         return;
     }
 
-    // The scan-information exchange delivers this thread's pending messages
-    // before connecting, so another notification may be handled inside it.
     char model[16] = {};
     const std::string unit = platform::addressText(peer.address);
     uint32_t scanner = 0, inquiryLength = 0, secondLength = 0;
@@ -180,13 +222,78 @@ void onRead(Listener& l)
     }
 }
 
-intptr_t hiddenWindowProcedure(platform::WindowHandle, uint32_t message, uintptr_t,
+// Takes what has arrived on the event connection, as far as the stream has
+// room; false when the connection failed.
+bool fillStream(Listener& l, int fd)
+{
+    uint8_t buffer[EventStream::kCapacity];
+    while (l.stream.room() > 0) {
+        auto got = platform::tryReceive(fd, std::span(buffer, l.stream.room()));
+        if (!got)
+            return false;
+        if (!*got || **got == 0)
+            return true; // nothing more now, or the unit closed (FD_CLOSE follows)
+        l.stream.append(std::span(buffer, **got));
+    }
+    return true;
+}
+
+bool stopping(Listener& l)
+{
+    std::scoped_lock lock(l.mutex);
+    return l.notifyWindow == 0;
+}
+
+// Handles the event messages that have arrived, one after the other; with
+// takePartial, a message that has waited long enough for its rest too.
+void onRead(Listener& l, bool takePartial)
+{
+    // Never nested: the event socket is not watched while events are
+    // handled, and a timer that fires inside a handling is left for later.
+    if (l.handling)
+        return;
+    int fd;
+    platform::Endpoint peer;
+    platform::WindowHandle hidden;
+    {
+        std::scoped_lock lock(l.mutex);
+        if (!l.eventSocket)
+            return;
+        fd = l.eventSocket.get();
+        peer = l.eventPeer;
+        hidden = l.hidden;
+    }
+    l.handling = true;
+    watchEventSocket(l, false);
+    bool open = fillStream(l, fd);
+    while (open && !stopping(l)) {
+        auto message = l.stream.next(takePartial);
+        takePartial = false;
+        if (!message)
+            break;
+        handleEvent(l, fd, peer, *message);
+        // What arrived meanwhile, so the unit's window stays open.
+        open = fillStream(l, fd);
+    }
+    if (l.stream.hasPartial())
+        (void)platform::setTimer(hidden, kPartialMessageTimer, kRestOfMessageWait);
+    else
+        (void)platform::killTimer(hidden, kPartialMessageTimer);
+    watchEventSocket(l, true);
+    l.handling = false;
+}
+
+intptr_t hiddenWindowProcedure(platform::WindowHandle, uint32_t message, uintptr_t wParam,
                                intptr_t lParam)
 {
     Listener& l = state();
     switch (message) {
     case platform::wm::kDestroy:
         platform::postQuitMessage(0);
+        return 0;
+    case platform::wm::kTimer:
+        if (wParam == kPartialMessageTimer)
+            onRead(l, true);
         return 0;
     case kListenSocketMessage:
         if (platform::socketEventOf(lParam) == platform::fd::kAccept)
@@ -195,7 +302,8 @@ intptr_t hiddenWindowProcedure(platform::WindowHandle, uint32_t message, uintptr
     case kEventSocketMessage:
         switch (platform::socketEventOf(lParam)) {
         case platform::fd::kRead:
-            onRead(l);
+            debugLine("*MSG* FD_READ\n");
+            onRead(l, false);
             break;
         case platform::fd::kWrite:
             debugLine("*MSG* FD_WRITE\n");
@@ -207,6 +315,9 @@ intptr_t hiddenWindowProcedure(platform::WindowHandle, uint32_t message, uintptr
             debugLine("*MSG* FD_CLOSE\n");
             std::scoped_lock lock(l.mutex);
             closeEventSocket(l);
+            // A message the unit left unfinished is dropped with it.
+            l.stream.clear();
+            (void)platform::killTimer(l.hidden, kPartialMessageTimer);
             break;
         }
         default:
@@ -242,6 +353,9 @@ int32_t openTriggerPort(Listener& l, uint16_t port)
         return fail("Error bind()\n", bound.error());
     if (auto listening = platform::listenSocket(socket->get()); !listening)
         return fail("Error listen()\n", listening.error());
+    // Accepting never waits: see onAccept.
+    if (auto nonBlocking = platform::setNonBlocking(socket->get()); !nonBlocking)
+        return fail("Error listen()\n", nonBlocking.error());
     std::scoped_lock lock(l.mutex);
     l.listening = std::move(*socket);
     return 0;
@@ -306,8 +420,10 @@ int32_t startListener(uintptr_t window, uint32_t message, uint16_t triggerPort)
         l.notifyWindow = window;
         l.notifyMessage = message;
         l.lastError = 0;
+        l.transferTimeout = transferTimeout();
         l.ended = std::make_shared<platform::Event>(std::move(*ended));
     }
+    l.canceller.reset();
     std::shared_ptr<platform::Event> endedEvent = l.ended;
     try {
         l.thread = std::thread([&l, failed, ready, endedEvent] {
@@ -327,11 +443,16 @@ int32_t startListener(uintptr_t window, uint32_t message, uint16_t triggerPort)
                 l.hidden = *hidden;
             }
             (void)ready->set();
-            platform::Message m;
-            while (platform::getMessage(m))
-                platform::dispatchMessage(m);
+            {
+                const ScopedExchangeCanceller cancellable(l.canceller);
+                platform::Message m;
+                while (platform::getMessage(m))
+                    platform::dispatchMessage(m);
+            }
             {
                 std::scoped_lock lock(l.mutex);
+                closeEventSocket(l);
+                l.listening.reset();
                 l.hidden = 0;
             }
             (void)endedEvent->set();
@@ -361,23 +482,34 @@ void stopListener()
     platform::WindowHandle hidden;
     {
         std::scoped_lock lock(l.mutex);
-        if (l.listening) {
-            (void)platform::selectSocketEvents(l.listening.get(), l.hidden, 0, 0);
-            l.listening.reset();
-        }
-        closeEventSocket(l);
-        hidden = l.hidden;
         l.notifyWindow = 0;
+        hidden = l.hidden;
+        // Wakes an acknowledgement stuck on a unit that does not read; the
+        // listener thread closes the socket itself.
+        if (l.eventSocket)
+            platform::shutdownBoth(l.eventSocket.get());
     }
+    // Ends a scan-information request in progress and refuses the next, so
+    // the thread comes back to its messages within moments.
+    l.canceller.cancel();
     if (hidden != 0)
         (void)platform::destroyWindow(hidden); // on its own thread; posts the quit
     if (l.thread.joinable()) {
-        if (l.ended && l.ended->wait(kThreadEndWait))
+        // The thread may be sending a button event to a window of this
+        // thread: it is handled while waiting, so the two never wait for
+        // each other.
+        if (l.ended && platform::waitHandlingSends(*l.ended, kThreadEndWait))
             l.thread.join();
         else
-            l.thread.detach(); // hung in a window procedure: leave it
+            l.thread.detach(); // hung in the caller's window procedure: leave it
     }
     std::scoped_lock lock(l.mutex);
+    if (!l.thread.joinable() && l.hidden == 0) {
+        // The thread never ran its loop (or start-up failed after the port
+        // was opened): what it would have closed is closed here.
+        closeEventSocket(l);
+        l.listening.reset();
+    }
     l.ended.reset();
 }
 

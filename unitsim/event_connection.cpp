@@ -65,6 +65,26 @@ Result<bool> EventConnection::send(const EventMessage& message, std::chrono::mil
     return ack.has_value() && ack->code == 0;
 }
 
+Status EventConnection::sendBurst(std::span<const EventMessage> messages)
+{
+    for (const EventMessage& message : messages)
+        if (auto sent = platform::sendAll(m_fd.get(), encodeEventMessage(message)); !sent)
+            return sent;
+    return {};
+}
+
+size_t EventConnection::acknowledgements(size_t count, std::chrono::milliseconds timeout)
+{
+    size_t acked = 0;
+    while (acked < count) {
+        const auto ack = readHeader(m_fd.get(), timeout);
+        if (!ack || ack->code != 0)
+            break;
+        ++acked;
+    }
+    return acked;
+}
+
 bool EventConnection::closedByPeer(std::chrono::milliseconds timeout)
 {
     if (!platform::setReceiveTimeout(m_fd.get(), timeout))

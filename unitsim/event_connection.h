@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,14 @@ public:
     // Sends one event message; true when the PC acknowledged it within the
     // time-out, false when no acknowledgement came.
     Result<bool> send(const EventMessage& message, std::chrono::milliseconds timeout);
+
+    // Sends event messages back to back without waiting, as a unit with a
+    // stuck button (or a hostile one) might; acknowledgements are then
+    // counted with acknowledgements().
+    Status sendBurst(std::span<const EventMessage> messages);
+    // Reads acknowledgements until count arrived, the PC closed, or nothing
+    // came within timeout; returns how many arrived (each with code 0).
+    size_t acknowledgements(size_t count, std::chrono::milliseconds timeout);
 
     // Whether the PC has closed the connection (waits at most timeout).
     bool closedByPeer(std::chrono::milliseconds timeout);

@@ -3,18 +3,21 @@
 #include "mgmt/listener.h"
 #include "mgmt/zorvan.h"
 #include "platform/debug_output.h"
+#include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/memory_block.h"
 #include "platform/message_window.h"
 #include "platform/net_socket.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
+#include "shared/message_header.h"
 #include "shared/settings_file.h"
 #include "unitsim/event_connection.h"
 #include "unitsim/simulated_unit.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <map>
@@ -95,7 +98,9 @@ protected:
     }
     void TearDown() override
     {
+        const auto start = std::chrono::steady_clock::now();
         Zorvan_Cleanup();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "clean-up";
         (void)platform::destroyWindow(m_window);
     }
     std::unique_ptr<unitsim::SimulatedUnit> startUnit(const std::string& address)
@@ -218,13 +223,10 @@ TEST_F(Listener, UndefinedCodesWrongMagicAndShortMessagesAreNotAcknowledged)
     });
     pumpFor(100ms);
     ASSERT_EQ(m_notifications.size(), 2u);
-    // The second message may be handled inside the first one's scan-
-    // information request, so the two can arrive in either order.
-    std::map<std::string, uintptr_t> kinds;
-    for (const auto& n : m_notifications)
-        kinds[n.event.userName] = n.kind;
-    EXPECT_EQ(kinds, (std::map<std::string, uintptr_t>{{"y", 1}, {"car", 3}}))
-        << "code 4 gives 1, code 6 gives 3, a cut name is taken as far as it arrived";
+    EXPECT_STREQ(m_notifications[0].event.userName, "y");
+    EXPECT_EQ(m_notifications[0].kind, 1u) << "code 4 gives 1";
+    EXPECT_STREQ(m_notifications[1].event.userName, "car") << "a cut name as far as it arrived";
+    EXPECT_EQ(m_notifications[1].kind, 3u) << "code 6 gives 3";
 }
 
 TEST_F(Listener, AFailedScanInformationRequestLeavesTheModelEmpty)
@@ -257,6 +259,164 @@ TEST_F(Listener, AVanishedNotificationWindowDoesNotHarmTheListener)
         return 0;
     });
     EXPECT_TRUE(m_notifications.empty());
+}
+
+TEST_F(Listener, ABurstOfEventsIsHandledOneAtATimeInOrder)
+{
+    // Each event's scan-information request delivers the listener's pending
+    // messages; the next event of the burst must wait for its turn instead
+    // of being handled inside it (which nests without bound and ends in a
+    // stack overflow with a burst this size).
+    constexpr size_t kBurst = 3000;
+    std::vector<EventMessage> burst;
+    for (size_t i = 0; i < kBurst; ++i)
+        burst.push_back(event(i % 7 == 6 ? 5 : 1, 0x400 | (i % 16), "u" + std::to_string(i)));
+    const size_t acked = asUnit([&] {
+        auto connection = connect("127.0.0.2");
+        EXPECT_TRUE(connection) << connection.error().text;
+        std::thread sender([&] { EXPECT_TRUE(connection->sendBurst(burst)); });
+        const size_t n = connection->acknowledgements(kBurst, 10s);
+        sender.join();
+        return n;
+    });
+    EXPECT_EQ(acked, kBurst);
+    pumpFor(100ms);
+    ASSERT_EQ(m_notifications.size(), kBurst);
+    for (size_t i = 0; i < kBurst; ++i) {
+        ASSERT_EQ(m_notifications[i].event.userName, "u" + std::to_string(i)) << i;
+        EXPECT_EQ(m_notifications[i].kind, i % 7 == 6 ? 3u : 1u) << i;
+        EXPECT_STREQ(m_notifications[i].event.scannerModel, "ORBIX-4000") << i;
+    }
+    // The listener is idle again and serves the next unit.
+    auto second = startUnit("127.0.0.3");
+    EXPECT_TRUE(asUnit([&] {
+        auto next = connect("127.0.0.3");
+        return next && next->greetingCode() == 0 && next->send(event(1, 0x100, "z"), 2s).value();
+    }));
+}
+
+// A unit's management port that answers the scan-information request one
+// byte every 600 ms, each byte inside the transfer time-out.
+class DrippingUnit {
+public:
+    explicit DrippingUnit(const std::string& address)
+    {
+        auto listening = platform::listenTcp({*platform::resolveUnitAddress(address), 10002});
+        EXPECT_TRUE(listening) << listening.error().text;
+        m_listening = std::move(*listening);
+        auto stop = platform::Event::create(platform::EventReset::Manual);
+        m_stop = std::make_unique<platform::Event>(std::move(*stop));
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~DrippingUnit()
+    {
+        (void)m_stop->set();
+        m_thread.join();
+    }
+    bool dripping() const { return m_dripping; }
+
+private:
+    void serve()
+    {
+        auto ready = platform::waitReadable(m_listening.get(), 10s, m_stop->fd());
+        if (!ready || !*ready)
+            return;
+        auto connection = platform::acceptTcp(m_listening.get());
+        if (!connection)
+            return;
+        (void)platform::sendAll(connection->get(),
+                                shared::encodeHeader(shared::bareHeader(0, shared::kUnitMagic)));
+        uint8_t request[64];
+        (void)platform::receiveSome(connection->get(), request);
+        const uint8_t reply[8] = {0x00, 0x08, 0x00, 0x00};
+        for (uint8_t byte : reply) {
+            m_dripping = true;
+            (void)platform::sendAll(connection->get(), std::span(&byte, 1));
+            if (m_stop->wait(600ms))
+                return;
+        }
+    }
+
+    platform::UniqueFd m_listening;
+    std::unique_ptr<platform::Event> m_stop;
+    std::atomic<bool> m_dripping{false};
+    std::thread m_thread;
+};
+
+TEST_F(Listener, CleanupEndsAScanInformationRequestThatDrips)
+{
+    DrippingUnit unit("127.0.0.6");
+    asUnit([&] {
+        auto connection = connect("127.0.0.6");
+        EXPECT_TRUE(connection->send(event(1, 0x100, "frank"), 2s).value());
+        connection.value().close();
+        return 0;
+    });
+    for (int i = 0; i < 200 && !unit.dripping(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(unit.dripping());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Zorvan_Cleanup(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+}
+
+TEST_F(Listener, CleanupWhileAButtonEventWaitsForTheWindowsThread)
+{
+    // The listener sends the event to this thread's window and waits; this
+    // thread, in clean-up, waits for the listener to end.
+    std::thread unit([&] {
+        auto connection = connect("127.0.0.2");
+        EXPECT_TRUE(connection->send(event(1, 0x100, "gina"), 2s).value());
+    });
+    unit.join();
+    std::this_thread::sleep_for(300ms); // not pumping: the event now waits for us
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Zorvan_Cleanup(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    ASSERT_EQ(m_notifications.size(), 1u) << "delivered while cleaning up";
+    EXPECT_STREQ(m_notifications[0].event.userName, "gina");
+}
+
+TEST_F(Listener, CleanupReturnsPromptlyWhateverTheListenerIsDoing)
+{
+    // Units connect, send, close and connect again while the library is
+    // cleaned up and started over at moments that fall anywhere in that.
+    std::atomic<bool> stop{false};
+    std::thread units([&] {
+        for (int i = 0; !stop; ++i) {
+            auto c = connect(i % 2 == 0 ? "127.0.0.2" : "127.0.0.5");
+            if (c && i % 3 != 0)
+                (void)c->send(event(1, 0x100, "g"), 50ms);
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        pumpFor(std::chrono::milliseconds(round % 5 * 7));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Zorvan_Cleanup(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "round " << round;
+        ASSERT_EQ(Zorvan_Startup(m_window, kNotify), 0) << "round " << round;
+    }
+    stop = true;
+    units.join();
+}
+
+TEST(ListenerStartup, CleanupRightAfterStartupNeverHangs)
+{
+    // The trigger port's notifications are requested before it listens; a
+    // notification from that moment must not leave the listener waiting in
+    // accept for a unit that never comes.
+    lumarc::testing::SandboxEnvironment sandbox;
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(shared::SettingsFile().write("Common", "TrgPort", std::to_string(kTriggerPort)));
+    auto window = platform::createWindow(nullptr);
+    ASSERT_TRUE(window);
+    for (int round = 0; round < 100; ++round) {
+        ASSERT_EQ(Zorvan_Startup(*window, kNotify), 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(round % 10 * 100));
+        auto cleanup = std::async(std::launch::async, [] { return Zorvan_Cleanup(); });
+        ASSERT_EQ(cleanup.wait_for(2s), std::future_status::ready) << "round " << round;
+    }
+    ASSERT_TRUE(platform::destroyWindow(*window));
 }
 
 TEST(ListenerStartup, ATakenTriggerPortGives10048WithTheBindLine)
