@@ -102,16 +102,26 @@ Error refusedInput(const fs::path& path)
 
 Profile::Profile(std::filesystem::path path) : m_path(std::move(path)) {}
 
-IniDocument Profile::load() const
+Result<IniDocument> Profile::readDocument() const
 {
-    auto content = readWholeFile(m_path);
+    auto content = readWholeFile(m_path, kMaxProfileFileSize);
     if (!content) {
-        if (content.error().code != win32::kFileNotFound &&
-            content.error().code != win32::kPathNotFound)
-            debugOutput("profile: " + content.error().text + "\n");
-        return {};
+        if (content.error().code == win32::kFileNotFound ||
+            content.error().code == win32::kPathNotFound)
+            return IniDocument{};
+        return content.error();
     }
     return IniDocument::parse(*content);
+}
+
+IniDocument Profile::load() const
+{
+    auto doc = readDocument();
+    if (!doc) {
+        debugOutput("profile: " + doc.error().text + "\n");
+        return {};
+    }
+    return std::move(*doc);
 }
 
 size_t Profile::readString(std::string_view section, std::string_view key,
@@ -181,7 +191,7 @@ template <class Edit> Status Profile::modify(std::string_view what, Edit edit)
         return lock.error();
 
     std::string content;
-    if (auto read = readWholeFile(target))
+    if (auto read = readWholeFile(target, kMaxProfileFileSize))
         content = std::move(*read);
     else if (read.error().code != win32::kFileNotFound)
         return read.error(); // never replace a file we could not read
@@ -189,7 +199,14 @@ template <class Edit> Status Profile::modify(std::string_view what, Edit edit)
     IniDocument doc = IniDocument::parse(content);
     if (!edit(doc))
         return {};
-    if (auto replaced = replaceFile(target, doc.serialize()); !replaced) {
+    const std::string bytes = doc.serialize();
+    // A file its own readers would refuse is not written.
+    if (bytes.size() > kMaxProfileFileSize)
+        return Error{win32::kFileTooLarge, std::string(what) + " " + target.string() + ": " +
+                                               std::to_string(bytes.size()) +
+                                               " bytes would exceed the limit of " +
+                                               std::to_string(kMaxProfileFileSize)};
+    if (auto replaced = replaceFile(target, bytes); !replaced) {
         debugOutput("profile: " + std::string(what) + " failed: " + replaced.error().text + "\n");
         return replaced;
     }

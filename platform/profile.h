@@ -1,9 +1,10 @@
 // Private-profile (ini) files on a whole path.
 //
-// Reads never fail: a missing or unreadable file, section or key yields the
-// default. Every write is one atomic step across processes and threads: it
-// takes an exclusive lock on the file's folder, reads the file, changes it in
-// memory and replaces it by renaming a complete new copy over it. So a
+// Reads never fail: a missing or unreadable file (or one larger than
+// kMaxProfileFileSize), section or key yields the default. Every write is
+// one atomic step across processes and threads: it takes an exclusive lock
+// on the file's folder, reads the file, changes it in memory and replaces it
+// by renaming a complete new copy over it. So a
 // reader never sees a half-written file, and concurrent writers of different
 // keys never lose each other's keys. Bytes the write did not touch are kept
 // exactly, damaged lines included.
@@ -27,6 +28,13 @@
 #include <vector>
 
 namespace lumarc::platform {
+
+// The largest ini file read or written. The system's own files hold a few
+// sections of short keys (a settings file with every unit registered is a
+// few KiB); 4 MiB is a thousand times that, yet small enough that a device
+// or runaway file given as a profile is refused quickly and cheaply. A file
+// above it reads as missing, and writes to it are refused.
+constexpr size_t kMaxProfileFileSize = 4u * 1024 * 1024;
 
 class Profile {
 public:
@@ -59,6 +67,15 @@ public:
     // The whole file as read now, for callers that read several keys of one
     // consistent state (see readStringFrom and readIntFrom).
     IniDocument snapshot() const;
+
+    // The whole file as read now, for callers that must tell a file they
+    // could not read from an empty one: a missing file is an empty
+    // document; an unreadable file or one above kMaxProfileFileSize is an
+    // Error naming the file.
+    Result<IniDocument> readDocument() const;
+
+    // Writes fail without touching the file when it cannot be read or is
+    // above kMaxProfileFileSize, and when the change would take it above.
 
     // Creates the file, the section and the key as needed.
     Status writeString(std::string_view section, std::string_view key, std::string_view value);

@@ -1,4 +1,5 @@
 // Profile files: reads with capacity, integers, writes, concurrency, damage.
+#include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/profile.h"
 #include "temp_folder.h"
@@ -145,6 +146,51 @@ TEST(ProfileWrite, DamagedFileKeepsEveryReadableKeyAndAllOtherBytes)
     EXPECT_EQ(profile.readInt("Common", "Total", 0), 2u);
     EXPECT_EQ(profile.readString("1", "IP"), "192.0.2.1");
     EXPECT_EQ(profile.readString("2", "IP"), "192.0.2.2");
+}
+
+TEST(ProfileSizeLimit, AFileOverTheLimitReadsAsMissingAndIsNeverRewritten)
+{
+    TempFolder dir;
+    const std::string atLimit = "[s]\nk=1\n;" + std::string(kMaxProfileFileSize - 9, 'c');
+    ASSERT_EQ(atLimit.size(), kMaxProfileFileSize);
+    writeFileText(dir / "limit.ini", atLimit);
+    Profile limit(dir / "limit.ini");
+    EXPECT_EQ(limit.readString("s", "k", "d"), "1");
+    EXPECT_TRUE(limit.writeString("s", "k", "2")) << "a write that keeps the size is fine";
+    EXPECT_EQ(limit.readString("s", "k", "d"), "2");
+    const Status grown = limit.writeString("s", "j", "2");
+    ASSERT_FALSE(grown) << "a write never makes a file its readers refuse";
+    EXPECT_EQ(grown.error().code, win32::kFileTooLarge);
+    EXPECT_EQ(fileText(dir / "limit.ini").size(), kMaxProfileFileSize);
+
+    const std::string over = "[s]\nk=1\n;" + std::string(kMaxProfileFileSize - 8, 'c');
+    writeFileText(dir / "over.ini", over);
+    Profile profile(dir / "over.ini");
+    EXPECT_EQ(profile.readString("s", "k", "d"), "d");
+    EXPECT_TRUE(profile.readSection("s").empty());
+    const auto doc = profile.readDocument();
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().code, win32::kFileTooLarge);
+    const Status written = profile.writeString("s", "j", "2");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().code, win32::kFileTooLarge);
+    EXPECT_NE(written.error().text.find("over.ini"), std::string::npos) << written.error().text;
+    EXPECT_EQ(fileText(dir / "over.ini").size(), over.size()) << "the file is left as it was";
+}
+
+TEST(ProfileSizeLimit, EndlessSpecialFilesReadAsMissing)
+{
+    Profile zero("/dev/zero");
+    EXPECT_EQ(zero.readString("s", "k", "d"), "d");
+    EXPECT_EQ(zero.readInt("s", "k", 7), 7u);
+    const auto doc = zero.readDocument();
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().code, win32::kFileTooLarge);
+
+    TempFolder dir;
+    const auto missing = Profile(dir / "none.ini").readDocument();
+    ASSERT_TRUE(missing) << "a missing file is an empty document, not an error";
+    EXPECT_TRUE(missing->sectionNames().empty());
 }
 
 TEST(ProfileWrite, KeepsPermissionBitsAndWritesThroughSymlinks)
