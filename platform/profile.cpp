@@ -129,7 +129,15 @@ size_t Profile::readString(std::string_view section, std::string_view key,
 {
     if (out == nullptr || capacity == 0)
         return 0;
-    const std::string value = readString(section, key, fallback);
+    return readStringFrom(load(), section, key, fallback, out, capacity);
+}
+
+size_t readStringFrom(const IniDocument& doc, std::string_view section, std::string_view key,
+                      std::string_view fallback, char* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return 0;
+    const std::string value = readStringFrom(doc, section, key, fallback);
     const size_t n = std::min(value.size(), capacity - 1);
     std::memcpy(out, value.data(), n);
     out[n] = '\0';

@@ -107,6 +107,8 @@ uint32_t parseProfileInt(std::string_view text);
 // readString and readInt over a snapshot.
 std::string readStringFrom(const IniDocument& doc, std::string_view section,
                            std::string_view key, std::string_view fallback);
+size_t readStringFrom(const IniDocument& doc, std::string_view section, std::string_view key,
+                      std::string_view fallback, char* out, size_t capacity);
 uint32_t readIntFrom(const IniDocument& doc, std::string_view section, std::string_view key,
                      int32_t fallback);
 
