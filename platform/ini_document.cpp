@@ -172,6 +172,12 @@ void IniDocument::insertLines(size_t at, std::vector<std::string> texts)
     lines.reserve(texts.size());
     for (auto& text : texts)
         lines.push_back({std::move(text), eol});
+    // A lone CR before a line that begins with LF (a blank LF line) would
+    // read back as one CRLF, and the blank line would be gone. Ending the
+    // new line in CRLF keeps every existing line as it was.
+    if (eol == "\r" && at < m_lines.size() && m_lines[at].text.empty() &&
+        m_lines[at].eol.starts_with('\n'))
+        lines.back().eol = "\r\n";
     m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
                    std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }

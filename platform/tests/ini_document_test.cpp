@@ -136,6 +136,65 @@ TEST(IniEdit, KeysBeforeTheFirstSectionAreSectionEmptyName)
     EXPECT_EQ(doc.serialize(), "[s]\nk=1\n");
 }
 
+// Lines can end in CRLF, LF or a lone CR, so a line that ends in CR followed
+// by a blank LF line must never meet an edit that makes them one CRLF.
+struct MixedEndCase {
+    const char* what;
+    std::string file;
+    const char* section; // where a key is added (a missing one adds a section)
+};
+
+void PrintTo(const MixedEndCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class IniMixedLineEnds : public ::testing::TestWithParam<MixedEndCase> {};
+
+TEST_P(IniMixedLineEnds, AddingAKeyChangesNoLineButAddsItsOwn)
+{
+    const MixedEndCase& c = GetParam();
+    const IniDocument original = IniDocument::parse(c.file);
+    IniDocument doc = IniDocument::parse(c.file);
+    ASSERT_TRUE(doc.setValue(c.section, "new", "x"));
+
+    // Read back from bytes, the file holds the new key, and removing it gives
+    // back the file exactly: no blank line was swallowed by the insertion.
+    IniDocument reread = IniDocument::parse(doc.serialize());
+    EXPECT_EQ(reread.value(c.section, "new"), "x") << c.what;
+    for (const auto& name : original.sectionNames()) {
+        if (name == c.section)
+            continue;
+        EXPECT_EQ(reread.section(name), original.section(name)) << c.what << " [" << name << "]";
+    }
+    ASSERT_TRUE(reread.removeKey(c.section, "new")) << c.what;
+    if (original.section(c.section)) {
+        EXPECT_EQ(reread.serialize(), c.file) << c.what;
+    } else {
+        ASSERT_TRUE(reread.eraseSection(c.section)) << c.what;
+        const std::string back = reread.serialize();
+        EXPECT_EQ(back, c.file.substr(0, back.size())) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniMixedLineEnds,
+    ::testing::Values(
+        MixedEndCase{"CR section, LF key, blank LF line", "[S]\rk=v\n\n[T]\rt=1\n", "S"},
+        MixedEndCase{"several blank LF lines", "[S]\rk=v\n\n\n[T]\rt=1\n", "S"},
+        MixedEndCase{"CR first, blank CRLF line", "[S]\rk=v\r\n\r\n[T]\rt=1\n", "S"},
+        MixedEndCase{"key into the last section", "[S]\rk=v\n[T]\rt=1\r\n\n", "T"},
+        MixedEndCase{"new section after CR lines", "[S]\rk=v\r", "U"},
+        MixedEndCase{"key into section \"\"", "a=1\r\n[S]\rk=v\n", ""},
+        MixedEndCase{"comment before a blank LF line", "[S]\r;c\n\n[T]\rt=1\n", "S"}));
+
+TEST(IniEdit, TheIssuesFileGetsTheNewKeyAndKeepsItsBlankLine)
+{
+    IniDocument doc = IniDocument::parse("[S]\rk=v\n\n[T]\rt=1\n");
+    ASSERT_TRUE(doc.setValue("S", "new", "x"));
+    EXPECT_EQ(doc.serialize(), "[S]\rk=v\nnew=x\r\n\n[T]\rt=1\n");
+}
+
 TEST(IniEdit, AValueWithoutLineBreakAtEndOfFileGetsOneBeforeNewLines)
 {
     IniDocument doc = IniDocument::parse("[s]\nk=1");

@@ -109,6 +109,16 @@ TEST_F(IniCommand, FilesOverTheSizeLimitAreRefusedWithAMessage)
     EXPECT_EQ(*platform::readWholeFile(big, 2 * platform::kMaxProfileFileSize), content);
 }
 
+TEST_F(IniCommand, AddingAKeyKeepsABlankLineAfterALoneCarriageReturnFile)
+{
+    const std::string f = file("mixed.ini");
+    std::ofstream(f, std::ios::binary) << "[S]\rk=v\n\n[T]\rt=1\n";
+    ASSERT_EQ(run({"set", f, "S", "new", "x"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "[S]\rk=v\nnew=x\r\n\n[T]\rt=1\n");
+    ASSERT_EQ(run({"delete", f, "S", "new"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "[S]\rk=v\n\n[T]\rt=1\n");
+}
+
 TEST_F(IniCommand, ChangesSectionsAndKeys)
 {
     const std::string f = file("b.ini");
