@@ -149,7 +149,13 @@ std::string readStringFrom(const IniDocument& doc, std::string_view section,
 {
     if (auto value = doc.value(section, key))
         return std::move(*value);
-    return normalizeValue(fallback);
+    // Unlike a value in the file, a default keeps its leading blanks and its
+    // quotes; only trailing blanks go.
+    if (const size_t nul = fallback.find('\0'); nul != std::string_view::npos)
+        fallback = fallback.substr(0, nul);
+    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t'))
+        fallback.remove_suffix(1);
+    return std::string(fallback);
 }
 
 uint32_t readIntFrom(const IniDocument& doc, std::string_view section, std::string_view key,

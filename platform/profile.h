@@ -42,13 +42,13 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
 
-    // Copies the value (or the default, normalised the same way) into out:
+    // Copies the value (or the default, see readStringFrom) into out:
     // at most capacity-1 bytes and a NUL. Returns the number of bytes copied
     // before the NUL; with capacity 0 nothing is written and 0 is returned.
     size_t readString(std::string_view section, std::string_view key, std::string_view fallback,
                       char* out, size_t capacity) const;
 
-    // The whole value, or the default (normalised) when the key is missing.
+    // The whole value, or the default when the key is missing.
     std::string readString(std::string_view section, std::string_view key,
                            std::string_view fallback = "") const;
 
@@ -104,7 +104,9 @@ private:
 // Parses an integer as the Windows profile function does (see readInt).
 uint32_t parseProfileInt(std::string_view text);
 
-// readString and readInt over a snapshot.
+// readString and readInt over a snapshot. A default is taken as given up to
+// a NUL byte, less its trailing blanks and tabs: its leading blanks and any
+// quotes are kept, as the Windows function does.
 std::string readStringFrom(const IniDocument& doc, std::string_view section,
                            std::string_view key, std::string_view fallback);
 size_t readStringFrom(const IniDocument& doc, std::string_view section, std::string_view key,

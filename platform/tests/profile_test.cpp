@@ -57,8 +57,44 @@ TEST(ProfileRead, MissingFileSectionOrKeyGivesTheDefaultButEmptyValueDoesNot)
     writeFileText(dir / "a.ini", "[1]\nIP=\n");
     Profile profile(dir / "a.ini");
     EXPECT_EQ(profile.readString("1", "ip", "0.0.0.0"), "");
-    EXPECT_EQ(profile.readString("2", "ip", " \"dflt\" "), "dflt") << "default normalised";
+    EXPECT_EQ(profile.readString("2", "ip", " \"dflt\" "), " \"dflt\"")
+        << "a default loses its trailing blanks only";
 }
+
+struct DefaultCase {
+    const char* fallback;
+    const char* expected;
+};
+
+void PrintTo(const DefaultCase& c, std::ostream* os)
+{
+    *os << "'" << c.fallback << "'";
+}
+
+class ProfileDefault : public ::testing::TestWithParam<DefaultCase> {};
+
+TEST_P(ProfileDefault, KeepsLeadingBlanksAndLosesTrailingOnes)
+{
+    TempFolder dir;
+    writeFileText(dir / "a.ini", "[s]\nk=1\n");
+    Profile profile(dir / "a.ini");
+    const DefaultCase& c = GetParam();
+    EXPECT_EQ(profile.readString("s", "missing", c.fallback), c.expected)
+        << "'" << c.fallback << "'";
+    EXPECT_EQ(Profile(dir / "none.ini").readString("s", "k", c.fallback), c.expected)
+        << "missing file, '" << c.fallback << "'";
+    char out[64];
+    EXPECT_EQ(profile.readString("s", "missing", c.fallback, out, sizeof out),
+              std::strlen(c.expected));
+    EXPECT_STREQ(out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ProfileDefault,
+    ::testing::Values(DefaultCase{"  x", "  x"}, DefaultCase{"x  ", "x"},
+                      DefaultCase{"\t x \t", "\t x"}, DefaultCase{"  a b  ", "  a b"},
+                      DefaultCase{"\"q\"", "\"q\""}, DefaultCase{"   ", ""},
+                      DefaultCase{"", ""}));
 
 struct IntCase {
     const char* text;

@@ -119,6 +119,17 @@ TEST_F(IniCommand, AddingAKeyKeepsABlankLineAfterALoneCarriageReturnFile)
     EXPECT_EQ(*platform::readWholeFile(f), "[S]\rk=v\n\n[T]\rt=1\n");
 }
 
+TEST_F(IniCommand, ReadsAndKeepsAByteOrderMarkedFile)
+{
+    const std::string f = file("bom.ini");
+    std::ofstream(f, std::ios::binary) << "\xEF\xBB\xBF[Common]\r\nTotal=2\r\n[a[b]]\r\nk=1\r\n";
+    EXPECT_EQ(run({"get-int", f, "Common", "Total", "0"}).out, "2\n");
+    EXPECT_EQ(run({"get", f, "a[b]", "k"}).out, "1\n");
+    EXPECT_EQ(run({"get", f, "Common", "missing", "  x"}).out, "  x\n");
+    ASSERT_EQ(run({"set", f, "Common", "Total", "3"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "\xEF\xBB\xBF[Common]\r\nTotal=3\r\n[a[b]]\r\nk=1\r\n");
+}
+
 TEST_F(IniCommand, ChangesSectionsAndKeys)
 {
     const std::string f = file("b.ini");
