@@ -36,6 +36,7 @@ constexpr std::array kWin32Table{
     CodePair{EDQUOT, win32::kDiskFull},
     CodePair{ERANGE, win32::kInsufficientBuffer},
     CodePair{ENAMETOOLONG, win32::kFilenameTooLong},
+    CodePair{EFBIG, win32::kFileTooLarge},
     CodePair{EBUSY, win32::kBusy},
     CodePair{ENOEXEC, win32::kBadExeFormat},
     CodePair{ETIMEDOUT, win32::kTimeout},

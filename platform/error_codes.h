@@ -38,6 +38,7 @@ constexpr uint32_t kBusy = 170;
 constexpr uint32_t kAlreadyExists = 183;
 constexpr uint32_t kBadExeFormat = 193;
 constexpr uint32_t kFilenameTooLong = 206;
+constexpr uint32_t kFileTooLarge = 223;
 constexpr uint32_t kWaitTimeout = 258;
 constexpr uint32_t kNoMoreItems = 259;
 constexpr uint32_t kOperationAborted = 995;

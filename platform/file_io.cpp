@@ -4,25 +4,32 @@
 #include "error_codes.h"
 #include "unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumarc::platform {
 
-Result<std::string> readWholeFile(const std::filesystem::path& path)
+Result<std::string> readWholeFile(const std::filesystem::path& path, size_t maxBytes)
 {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return win32Error("open " + path.string(), errno);
+    // One byte past the limit tells a file of exactly maxBytes from a longer
+    // one. The size fstat reports only sizes the buffer: it is 0 for devices
+    // and pipes, and a regular file may grow while we read.
+    const size_t wanted = maxBytes < SIZE_MAX ? maxBytes + 1 : maxBytes;
     std::string content;
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && st.st_size > 0)
-        content.reserve(static_cast<size_t>(st.st_size));
+        content.reserve(std::min(static_cast<size_t>(st.st_size), wanted));
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    while (content.size() < wanted) {
+        const size_t ask = std::min(sizeof buffer, wanted - content.size());
+        const ssize_t n = ::read(fd.get(), buffer, ask);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -32,6 +39,9 @@ Result<std::string> readWholeFile(const std::filesystem::path& path)
             break;
         content.append(buffer, static_cast<size_t>(n));
     }
+    if (content.size() > maxBytes)
+        return Error{win32::kFileTooLarge, "read " + path.string() + ": larger than the limit of " +
+                                               std::to_string(maxBytes) + " bytes"};
     return content;
 }
 

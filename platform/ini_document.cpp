@@ -27,7 +27,8 @@ Parsed classify(std::string_view line)
     if (text.front() == ';')
         return {LineKind::Comment, {}, {}};
     if (text.front() == '[') {
-        const size_t close = text.find(']');
+        // The name runs to the last ']', so "[a[b]]" is section "a[b]".
+        const size_t close = text.rfind(']');
         if (close != std::string_view::npos)
             return {LineKind::Section, trimBlanks(text.substr(1, close - 1)), {}};
         // "[name" without ']' is not a section; it may still be a key line.
@@ -71,6 +72,12 @@ std::string normalizeValue(std::string_view raw)
 IniDocument IniDocument::parse(std::string_view bytes)
 {
     IniDocument doc;
+    // A UTF-8 byte-order mark is no part of the first line; it is kept aside
+    // and written back in front.
+    if (bytes.starts_with(kByteOrderMark)) {
+        doc.m_byteOrderMark = true;
+        bytes.remove_prefix(kByteOrderMark.size());
+    }
     size_t pos = 0;
     while (pos < bytes.size()) {
         const size_t brk = bytes.find_first_of("\r\n", pos);
@@ -90,11 +97,13 @@ IniDocument IniDocument::parse(std::string_view bytes)
 
 std::string IniDocument::serialize() const
 {
-    size_t total = 0;
+    size_t total = m_byteOrderMark ? kByteOrderMark.size() : 0;
     for (const auto& line : m_lines)
         total += line.text.size() + line.eol.size();
     std::string out;
     out.reserve(total);
+    if (m_byteOrderMark)
+        out += kByteOrderMark;
     for (const auto& line : m_lines) {
         out += line.text;
         out += line.eol;
@@ -172,6 +181,12 @@ void IniDocument::insertLines(size_t at, std::vector<std::string> texts)
     lines.reserve(texts.size());
     for (auto& text : texts)
         lines.push_back({std::move(text), eol});
+    // A lone CR before a line that begins with LF (a blank LF line) would
+    // read back as one CRLF, and the blank line would be gone. Ending the
+    // new line in CRLF keeps every existing line as it was.
+    if (eol == "\r" && at < m_lines.size() && m_lines[at].text.empty() &&
+        m_lines[at].eol.starts_with('\n'))
+        lines.back().eol = "\r\n";
     m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
                    std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }

@@ -6,9 +6,11 @@
 // the first of duplicate keys wins and a repeated section is not merged with
 // the first one; one matching pair of double or single quotes around a value
 // is removed; a NUL byte ends a value; only lines beginning with ';' are
-// comments; key lines before the first section belong to section ""; text
-// after ']' on a section line is ignored and "[name" without ']' is not a
-// section; CRLF, LF and lone CR all end lines.
+// comments; key lines before the first section belong to section ""; a
+// section name runs to the last ']' of its line ("[a[b]]" is "a[b]"), text
+// after that ']' is ignored and "[name" without ']' is not a section; CRLF,
+// LF and lone CR all end lines; a UTF-8 byte-order mark at the start of the
+// file is not part of the first line and is kept when the file is written.
 //
 // No I/O here: Profile (profile.h) reads and writes files with it.
 #pragma once
@@ -44,7 +46,8 @@ public:
     IniDocument() = default;
     static IniDocument parse(std::string_view bytes);
 
-    // The file's bytes: unchanged lines exactly as they were read.
+    // The file's bytes: unchanged lines exactly as they were read, after
+    // the byte-order mark when the file had one.
     std::string serialize() const;
 
     // The value of the first matching key of the first matching section,
@@ -84,7 +87,10 @@ private:
     void insertLines(size_t at, std::vector<std::string> texts);
     std::string newline() const;
 
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
     std::vector<Line> m_lines;
+    bool m_byteOrderMark = false; // the file began with one
 };
 
 } // namespace lumarc::platform

@@ -23,7 +23,8 @@ constexpr std::chrono::milliseconds kPollInterval{5};
 // command name, which may itself hold ')' or blanks.
 char processState(pid_t pid)
 {
-    auto stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    // One line of numbers and a command name of at most 64 bytes.
+    auto stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat", 4096);
     if (!stat)
         return '\0';
     const size_t close = stat->rfind(')');

@@ -102,16 +102,26 @@ Error refusedInput(const fs::path& path)
 
 Profile::Profile(std::filesystem::path path) : m_path(std::move(path)) {}
 
-IniDocument Profile::load() const
+Result<IniDocument> Profile::readDocument() const
 {
-    auto content = readWholeFile(m_path);
+    auto content = readWholeFile(m_path, kMaxProfileFileSize);
     if (!content) {
-        if (content.error().code != win32::kFileNotFound &&
-            content.error().code != win32::kPathNotFound)
-            debugOutput("profile: " + content.error().text + "\n");
-        return {};
+        if (content.error().code == win32::kFileNotFound ||
+            content.error().code == win32::kPathNotFound)
+            return IniDocument{};
+        return content.error();
     }
     return IniDocument::parse(*content);
+}
+
+IniDocument Profile::load() const
+{
+    auto doc = readDocument();
+    if (!doc) {
+        debugOutput("profile: " + doc.error().text + "\n");
+        return {};
+    }
+    return std::move(*doc);
 }
 
 size_t Profile::readString(std::string_view section, std::string_view key,
@@ -119,7 +129,15 @@ size_t Profile::readString(std::string_view section, std::string_view key,
 {
     if (out == nullptr || capacity == 0)
         return 0;
-    const std::string value = readString(section, key, fallback);
+    return readStringFrom(load(), section, key, fallback, out, capacity);
+}
+
+size_t readStringFrom(const IniDocument& doc, std::string_view section, std::string_view key,
+                      std::string_view fallback, char* out, size_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return 0;
+    const std::string value = readStringFrom(doc, section, key, fallback);
     const size_t n = std::min(value.size(), capacity - 1);
     std::memcpy(out, value.data(), n);
     out[n] = '\0';
@@ -131,7 +149,13 @@ std::string readStringFrom(const IniDocument& doc, std::string_view section,
 {
     if (auto value = doc.value(section, key))
         return std::move(*value);
-    return normalizeValue(fallback);
+    // Unlike a value in the file, a default keeps its leading blanks and its
+    // quotes; only trailing blanks go.
+    if (const size_t nul = fallback.find('\0'); nul != std::string_view::npos)
+        fallback = fallback.substr(0, nul);
+    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t'))
+        fallback.remove_suffix(1);
+    return std::string(fallback);
 }
 
 uint32_t readIntFrom(const IniDocument& doc, std::string_view section, std::string_view key,
@@ -181,7 +205,7 @@ template <class Edit> Status Profile::modify(std::string_view what, Edit edit)
         return lock.error();
 
     std::string content;
-    if (auto read = readWholeFile(target))
+    if (auto read = readWholeFile(target, kMaxProfileFileSize))
         content = std::move(*read);
     else if (read.error().code != win32::kFileNotFound)
         return read.error(); // never replace a file we could not read
@@ -189,7 +213,14 @@ template <class Edit> Status Profile::modify(std::string_view what, Edit edit)
     IniDocument doc = IniDocument::parse(content);
     if (!edit(doc))
         return {};
-    if (auto replaced = replaceFile(target, doc.serialize()); !replaced) {
+    const std::string bytes = doc.serialize();
+    // A file its own readers would refuse is not written.
+    if (bytes.size() > kMaxProfileFileSize)
+        return Error{win32::kFileTooLarge, std::string(what) + " " + target.string() + ": " +
+                                               std::to_string(bytes.size()) +
+                                               " bytes would exceed the limit of " +
+                                               std::to_string(kMaxProfileFileSize)};
+    if (auto replaced = replaceFile(target, bytes); !replaced) {
         debugOutput("profile: " + std::string(what) + " failed: " + replaced.error().text + "\n");
         return replaced;
     }

@@ -1,9 +1,10 @@
 // Private-profile (ini) files on a whole path.
 //
-// Reads never fail: a missing or unreadable file, section or key yields the
-// default. Every write is one atomic step across processes and threads: it
-// takes an exclusive lock on the file's folder, reads the file, changes it in
-// memory and replaces it by renaming a complete new copy over it. So a
+// Reads never fail: a missing or unreadable file (or one larger than
+// kMaxProfileFileSize), section or key yields the default. Every write is
+// one atomic step across processes and threads: it takes an exclusive lock
+// on the file's folder, reads the file, changes it in memory and replaces it
+// by renaming a complete new copy over it. So a
 // reader never sees a half-written file, and concurrent writers of different
 // keys never lose each other's keys. Bytes the write did not touch are kept
 // exactly, damaged lines included.
@@ -28,19 +29,26 @@
 
 namespace lumarc::platform {
 
+// The largest ini file read or written. The system's own files hold a few
+// sections of short keys (a settings file with every unit registered is a
+// few KiB); 4 MiB is a thousand times that, yet small enough that a device
+// or runaway file given as a profile is refused quickly and cheaply. A file
+// above it reads as missing, and writes to it are refused.
+constexpr size_t kMaxProfileFileSize = 4u * 1024 * 1024;
+
 class Profile {
 public:
     explicit Profile(std::filesystem::path path);
 
     const std::filesystem::path& path() const { return m_path; }
 
-    // Copies the value (or the default, normalised the same way) into out:
+    // Copies the value (or the default, see readStringFrom) into out:
     // at most capacity-1 bytes and a NUL. Returns the number of bytes copied
     // before the NUL; with capacity 0 nothing is written and 0 is returned.
     size_t readString(std::string_view section, std::string_view key, std::string_view fallback,
                       char* out, size_t capacity) const;
 
-    // The whole value, or the default (normalised) when the key is missing.
+    // The whole value, or the default when the key is missing.
     std::string readString(std::string_view section, std::string_view key,
                            std::string_view fallback = "") const;
 
@@ -59,6 +67,15 @@ public:
     // The whole file as read now, for callers that read several keys of one
     // consistent state (see readStringFrom and readIntFrom).
     IniDocument snapshot() const;
+
+    // The whole file as read now, for callers that must tell a file they
+    // could not read from an empty one: a missing file is an empty
+    // document; an unreadable file or one above kMaxProfileFileSize is an
+    // Error naming the file.
+    Result<IniDocument> readDocument() const;
+
+    // Writes fail without touching the file when it cannot be read or is
+    // above kMaxProfileFileSize, and when the change would take it above.
 
     // Creates the file, the section and the key as needed.
     Status writeString(std::string_view section, std::string_view key, std::string_view value);
@@ -87,9 +104,13 @@ private:
 // Parses an integer as the Windows profile function does (see readInt).
 uint32_t parseProfileInt(std::string_view text);
 
-// readString and readInt over a snapshot.
+// readString and readInt over a snapshot. A default is taken as given up to
+// a NUL byte, less its trailing blanks and tabs: its leading blanks and any
+// quotes are kept, as the Windows function does.
 std::string readStringFrom(const IniDocument& doc, std::string_view section,
                            std::string_view key, std::string_view fallback);
+size_t readStringFrom(const IniDocument& doc, std::string_view section, std::string_view key,
+                      std::string_view fallback, char* out, size_t capacity);
 uint32_t readIntFrom(const IniDocument& doc, std::string_view section, std::string_view key,
                      int32_t fallback);
 

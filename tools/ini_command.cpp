@@ -6,6 +6,7 @@
 #include "shared/settings_file.h"
 
 #include <charconv>
+#include <exception>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -21,7 +22,8 @@ Lumarc programs run. FILE is a path, or --settings for the shared settings
 file, or --launch for the launch settings file.
 
   get FILE SECTION KEY [DEFAULT] [--capacity N]
-        print the value (or DEFAULT), as read into a buffer of N bytes
+        print the value (or DEFAULT), as read into a buffer of N bytes;
+        N is 0 to 4194304, the size of the largest file read
   get-int FILE SECTION KEY [DEFAULT]
         print the value read as an integer, as an unsigned 32-bit number
   set FILE SECTION KEY VALUE         write a value
@@ -32,11 +34,19 @@ file, or --launch for the launch settings file.
                                      lines read from standard input
   --help, --version
 
-A missing file reads as empty. Exit status: 0 success, 1 a write failed,
-2 a wrong command line.
+A missing file reads as empty; a file larger than 4 MiB is refused. Exit
+status: 0 success, 1 a file could not be read or changed, 2 a wrong command
+line.
 )";
 
 constexpr const char* kVersion = "lumarc-ini 0.1.0\n";
+
+// No value read from a file of at most kMaxProfileFileSize bytes, nor a
+// default on a command line, needs a larger buffer: beyond it --capacity
+// would only allocate memory, so a larger number is taken for a typing
+// mistake and refused.
+constexpr size_t kMaxCapacity = platform::kMaxProfileFileSize;
+static_assert(kMaxCapacity == 4194304, "the usage text states the bound");
 
 struct CommandLine {
     std::vector<std::string> words;
@@ -56,11 +66,13 @@ constexpr CommandArity kCommands[] = {
     {"erase-section", 1, 1}, {"get-section", 1, 1}, {"set-section", 1, 1},
 };
 
-std::optional<size_t> parseSize(const std::string& text)
+// A decimal number from 0 to limit; nullopt for anything else, a number too
+// large for size_t included.
+std::optional<size_t> parseSize(const std::string& text, size_t limit)
 {
     size_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size())
+    if (ec != std::errc() || end != text.data() + text.size() || value > limit)
         return std::nullopt;
     return value;
 }
@@ -79,6 +91,12 @@ int usageError(std::ostream& err, const std::string& message)
 {
     err << "lumarc-ini: " << message << "\n(lumarc-ini --help shows the usage)\n";
     return kExitUsage;
+}
+
+int readFailure(const Error& error, const std::filesystem::path& file, std::ostream& err)
+{
+    err << "lumarc-ini: cannot read " << file.string() << ": " << error.text << "\n";
+    return kExitFailed;
 }
 
 int writeResult(const Status& status, const std::filesystem::path& file, std::ostream& err)
@@ -111,10 +129,8 @@ std::optional<std::vector<platform::ProfileEntry>> readEntries(std::istream& in,
     return entries;
 }
 
-} // namespace
-
-int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-                  std::ostream& err)
+int runCommandLine(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                   std::ostream& err)
 {
     CommandLine line;
     bool onlyWords = false;
@@ -145,9 +161,11 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
             } else {
                 value = arg.substr(std::string("--capacity=").size());
             }
-            line.capacity = parseSize(value);
+            line.capacity = parseSize(value, kMaxCapacity);
             if (!line.capacity)
-                return usageError(err, "--capacity needs a number, not '" + value + "'");
+                return usageError(err, "--capacity needs a number from 0 to " +
+                                           std::to_string(kMaxCapacity) + ", not '" + value +
+                                           "'");
         } else {
             return usageError(err, "unknown option " + arg);
         }
@@ -178,13 +196,19 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
     const auto& w = line.words;
     const std::string fallback = w.size() > 2 ? w[2] : "";
 
+    // Reads. Unlike a program, which takes the default, the command says
+    // when a file exists but cannot be read (or is too large).
     if (command == "get") {
+        const auto doc = profile.readDocument();
+        if (!doc)
+            return readFailure(doc.error(), *line.file, err);
         if (!line.capacity) {
-            out << profile.readString(w[0], w[1], fallback) << "\n";
+            out << platform::readStringFrom(*doc, w[0], w[1], fallback) << "\n";
             return kExitOk;
         }
         std::string buffer(*line.capacity, '\0');
-        const size_t n = profile.readString(w[0], w[1], fallback, buffer.data(), buffer.size());
+        const size_t n =
+            platform::readStringFrom(*doc, w[0], w[1], fallback, buffer.data(), buffer.size());
         out << buffer.substr(0, n) << "\n";
         return kExitOk;
     }
@@ -192,11 +216,17 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
         const auto dflt = w.size() > 2 ? parseInt32(w[2]) : std::optional<int32_t>(0);
         if (!dflt)
             return usageError(err, "get-int: the default must be a 32-bit number");
-        out << profile.readInt(w[0], w[1], *dflt) << "\n";
+        const auto doc = profile.readDocument();
+        if (!doc)
+            return readFailure(doc.error(), *line.file, err);
+        out << platform::readIntFrom(*doc, w[0], w[1], *dflt) << "\n";
         return kExitOk;
     }
     if (command == "get-section") {
-        for (const auto& entry : profile.readSection(w[0]))
+        const auto doc = profile.readDocument();
+        if (!doc)
+            return readFailure(doc.error(), *line.file, err);
+        for (const auto& entry : doc->section(w[0]).value_or(std::vector<platform::ProfileEntry>{}))
             out << entry.key << "=" << entry.value << "\n";
         return kExitOk;
     }
@@ -218,6 +248,21 @@ int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::o
     if (!entries)
         return kExitUsage;
     return writeResult(profile.writeSection(w[0], *entries), *line.file, err);
+}
+
+} // namespace
+
+int runIniCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                  std::ostream& err)
+{
+    // Nothing above throws by design; should memory run out all the same,
+    // the command still ends with a message and a status, not an abort.
+    try {
+        return runCommandLine(args, in, out, err);
+    } catch (const std::exception& e) {
+        err << "lumarc-ini: " << e.what() << "\n";
+        return kExitFailed;
+    }
 }
 
 } // namespace lumarc::tools

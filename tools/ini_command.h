@@ -10,7 +10,7 @@ namespace lumarc::tools {
 
 // Exit codes of the command.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1; // a write failed
+constexpr int kExitFailed = 1; // a file could not be read or changed
 constexpr int kExitUsage = 2;  // the command line is wrong
 
 // Runs one command line (without the program name). Output and messages go

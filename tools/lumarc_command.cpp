@@ -28,6 +28,9 @@ namespace {
 constexpr const char* kVersion = "lumarc 0.1.0\n";
 constexpr const char* kAdminName = "root";
 constexpr uint32_t kUserDatabaseFile = ZORVAN_USERDB_BUFFER_SIZE;
+// The library refuses flash transfers above 16 MiB; a longer file is refused
+// here before it is read whole.
+constexpr size_t kMaxFlashFile = 16u * 1024 * 1024;
 
 constexpr const char* kUsage = R"(usage: lumarc [OPTIONS] COMMAND [ARGUMENTS]
 
@@ -405,12 +408,18 @@ void Session::restore(const std::string& file)
 {
     if (!m_options.key)
         throw UsageError("restore needs --key");
-    auto content = platform::readWholeFile(file);
+    // A backup is exactly one block; reading stops one byte past it, so a
+    // device or an endless pipe is refused as quickly as a wrong file.
+    auto content = platform::readWholeFile(file, kUserDatabaseFile);
+    if (!content && content.error().code == platform::win32::kFileTooLarge)
+        throw UsageError(file + " is not a user table backup (more than " +
+                         std::to_string(kUserDatabaseFile) + " bytes, expected " +
+                         std::to_string(kUserDatabaseFile) + " bytes)");
     if (!content)
         throw CommandFailure{"reading " + file, content.error().code};
     if (content->size() != kUserDatabaseFile)
         throw UsageError(file + " is not a user table backup (" + std::to_string(content->size()) +
-                         " bytes, expected " + std::to_string(kUserDatabaseFile) + ")");
+                         " bytes, expected " + std::to_string(kUserDatabaseFile) + " bytes)");
     asAdministrator([&] {
         check(Zorvan_PutAllUser(unit(), kAdminName, adminPin().c_str(), m_options.key->c_str(),
                                 reinterpret_cast<const uint8_t*>(content->data()), kUserDatabaseFile),
@@ -440,7 +449,10 @@ void Session::flashWrite()
 {
     expectWords(3);
     const uint32_t target = parseNumber(word(1, "TARGET"), "TARGET");
-    auto content = platform::readWholeFile(word(2, "FILE"));
+    auto content = platform::readWholeFile(word(2, "FILE"), kMaxFlashFile);
+    if (!content && content.error().code == platform::win32::kFileTooLarge)
+        throw UsageError(word(2, "FILE") + " holds more than " + std::to_string(kMaxFlashFile) +
+                         " bytes, more than one flash write carries");
     if (!content)
         throw CommandFailure{"reading " + word(2, "FILE"), content.error().code};
     asAdministrator([&] {

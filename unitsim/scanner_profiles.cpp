@@ -4,6 +4,7 @@
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/ini_document.h"
+#include "platform/profile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -212,13 +213,13 @@ void readEeprom(ProfileFileReader& in, std::array<uint8_t, kEepromSize>& image)
     constexpr std::string_view s = "EEPROM";
     if (const auto file = in.raw(s, "Image")) {
         const auto where = std::filesystem::path(in.path()).parent_path() / *file;
-        const auto bytes = platform::readWholeFile(where);
-        if (!bytes) {
-            in.fail(s, "Image", bytes.error().text);
+        const auto bytes = platform::readWholeFile(where, kEepromSize);
+        if (!bytes && bytes.error().code == platform::win32::kFileTooLarge) {
+            in.fail(s, "Image", where.string() + " holds more than 511 bytes");
             return;
         }
-        if (bytes->size() > kEepromSize) {
-            in.fail(s, "Image", where.string() + " holds more than 511 bytes");
+        if (!bytes) {
+            in.fail(s, "Image", bytes.error().text);
             return;
         }
         std::copy(bytes->begin(), bytes->end(), image.begin());
@@ -300,7 +301,8 @@ std::optional<ScannerProfile> findScanner(std::string_view model)
 
 Result<ScannerProfile> loadScannerProfile(const std::string& path)
 {
-    auto bytes = platform::readWholeFile(path);
+    // A profile is an ini file, and as large as one may be.
+    auto bytes = platform::readWholeFile(path, platform::kMaxProfileFileSize);
     if (!bytes && bytes.error().code == platform::win32::kFileNotFound)
         return Error{platform::win32::kFileNotFound, "no scanner profile " + path};
     if (!bytes)

@@ -75,7 +75,9 @@ std::optional<ScannerProfile> findScanner(std::string_view model);
 // bytes (relative to the profile's folder) laid over the pattern. Every
 // missing key keeps the value of the first built-in profile. A value that is
 // not a number in its field's range, or a text too long for its field, is an
-// error naming the file, section and key.
+// error naming the file, section and key. A file larger than an ini file may
+// be (platform::kMaxProfileFileSize) is refused with code 223 after reading
+// at most that much.
 Result<ScannerProfile> loadScannerProfile(const std::string& path);
 
 // The 96-byte standard INQUIRY data of a scanner (peripheral type 6,

@@ -14,6 +14,11 @@ struct ReadCase {
     std::optional<std::string> expected;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class IniRead : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(IniRead, FindsTheValueAReaderExpects)
@@ -58,7 +63,27 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"long line", "[s]\nk=" + std::string(100000, 'x') + "\n", "s", "k",
                  std::string(100000, 'x')},
         ReadCase{"binary junk around keys", "\x01\xff\xfe junk\n[s]\n\x7f\x80=\n\xc3\x28\nk=1\n",
-                 "s", "k", "1"}));
+                 "s", "k", "1"},
+        ReadCase{"byte-order mark before the first section", "\xEF\xBB\xBF[s]\nk=1\n", "s", "k",
+                 "1"},
+        ReadCase{"byte-order mark before a key of section \"\"", "\xEF\xBB\xBFk=1\n[s]\n", "", "k",
+                 "1"},
+        ReadCase{"byte-order mark before a CRLF line", "\xEF\xBB\xBF\r\n[s]\r\nk=1\r\n", "s", "k",
+                 "1"},
+        ReadCase{"byte-order mark later in the file is text", "[s]\n\xEF\xBB\xBFk=1\n", "s", "k",
+                 std::nullopt},
+        ReadCase{"half a byte-order mark is text", "\xEF\xBB[s]\nk=1\n", "s", "k", std::nullopt},
+        ReadCase{"section name ends at the last ]", "[a[b]]\nk=1\n", "a[b]", "k", "1"},
+        ReadCase{"section name up to the last ] is not its prefix", "[a[b]]\nk=1\n", "a[b", "k",
+                 std::nullopt},
+        ReadCase{"] inside a section name", "[a]b] x\nk=1\n", "a]b", "k", "1"},
+        ReadCase{"blanks inside the last ] trimmed", "[ a[b] ]\nk=1\n", "a[b]", "k", "1"}));
+
+TEST(IniRead, SectionNamesSkipTheByteOrderMarkAndEndAtTheLastBracket)
+{
+    const IniDocument doc = IniDocument::parse("\xEF\xBB\xBF[first]\r\n[a[b]]\r\n[c] ]\r\n");
+    EXPECT_EQ(doc.sectionNames(), (std::vector<std::string>{"first", "a[b]", "c]"}));
+}
 
 TEST(IniEdit, NewSectionGoesAtTheEndAndNewKeyAfterTheSectionsLastLine)
 {
@@ -134,6 +159,83 @@ TEST(IniEdit, KeysBeforeTheFirstSectionAreSectionEmptyName)
     EXPECT_EQ(doc.serialize(), "k=0\nj=2\n[s]\nk=1\n");
     doc.eraseSection("");
     EXPECT_EQ(doc.serialize(), "[s]\nk=1\n");
+}
+
+TEST(IniEdit, TheByteOrderMarkStaysInFrontOfTheRewrittenFile)
+{
+    const std::string bom = "\xEF\xBB\xBF";
+    IniDocument doc = IniDocument::parse(bom + "[s]\r\nk=1\r\n");
+    EXPECT_TRUE(doc.setValue("S", "k", "2"));
+    EXPECT_TRUE(doc.setValue("s", "j", "3"));
+    EXPECT_EQ(doc.serialize(), bom + "[s]\r\nk=2\r\nj=3\r\n");
+    EXPECT_TRUE(doc.eraseSection("s"));
+    EXPECT_EQ(doc.serialize(), bom);
+    EXPECT_TRUE(doc.setValue("t", "k", "v"));
+    EXPECT_EQ(doc.serialize(), bom + "[t]\nk=v\n");
+
+    IniDocument keysFirst = IniDocument::parse(bom + "k=0\n[s]\n");
+    EXPECT_TRUE(keysFirst.replaceSection("", {{"k", "1"}}));
+    EXPECT_EQ(keysFirst.serialize(), bom + "k=1\n[s]\n");
+    EXPECT_EQ(IniDocument::parse(bom).serialize(), bom);
+}
+
+// Lines can end in CRLF, LF or a lone CR, so a line that ends in CR followed
+// by a blank LF line must never meet an edit that makes them one CRLF.
+struct MixedEndCase {
+    const char* what;
+    std::string file;
+    const char* section; // where a key is added (a missing one adds a section)
+};
+
+void PrintTo(const MixedEndCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class IniMixedLineEnds : public ::testing::TestWithParam<MixedEndCase> {};
+
+TEST_P(IniMixedLineEnds, AddingAKeyChangesNoLineButAddsItsOwn)
+{
+    const MixedEndCase& c = GetParam();
+    const IniDocument original = IniDocument::parse(c.file);
+    IniDocument doc = IniDocument::parse(c.file);
+    ASSERT_TRUE(doc.setValue(c.section, "new", "x"));
+
+    // Read back from bytes, the file holds the new key, and removing it gives
+    // back the file exactly: no blank line was swallowed by the insertion.
+    IniDocument reread = IniDocument::parse(doc.serialize());
+    EXPECT_EQ(reread.value(c.section, "new"), "x") << c.what;
+    for (const auto& name : original.sectionNames()) {
+        if (name == c.section)
+            continue;
+        EXPECT_EQ(reread.section(name), original.section(name)) << c.what << " [" << name << "]";
+    }
+    ASSERT_TRUE(reread.removeKey(c.section, "new")) << c.what;
+    if (original.section(c.section)) {
+        EXPECT_EQ(reread.serialize(), c.file) << c.what;
+    } else {
+        ASSERT_TRUE(reread.eraseSection(c.section)) << c.what;
+        const std::string back = reread.serialize();
+        EXPECT_EQ(back, c.file.substr(0, back.size())) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniMixedLineEnds,
+    ::testing::Values(
+        MixedEndCase{"CR section, LF key, blank LF line", "[S]\rk=v\n\n[T]\rt=1\n", "S"},
+        MixedEndCase{"several blank LF lines", "[S]\rk=v\n\n\n[T]\rt=1\n", "S"},
+        MixedEndCase{"CR first, blank CRLF line", "[S]\rk=v\r\n\r\n[T]\rt=1\n", "S"},
+        MixedEndCase{"key into the last section", "[S]\rk=v\n[T]\rt=1\r\n\n", "T"},
+        MixedEndCase{"new section after CR lines", "[S]\rk=v\r", "U"},
+        MixedEndCase{"key into section \"\"", "a=1\r\n[S]\rk=v\n", ""},
+        MixedEndCase{"comment before a blank LF line", "[S]\r;c\n\n[T]\rt=1\n", "S"}));
+
+TEST(IniEdit, TheIssuesFileGetsTheNewKeyAndKeepsItsBlankLine)
+{
+    IniDocument doc = IniDocument::parse("[S]\rk=v\n\n[T]\rt=1\n");
+    ASSERT_TRUE(doc.setValue("S", "new", "x"));
+    EXPECT_EQ(doc.serialize(), "[S]\rk=v\nnew=x\r\n\n[T]\rt=1\n");
 }
 
 TEST(IniEdit, AValueWithoutLineBreakAtEndOfFileGetsOneBeforeNewLines)

@@ -1,4 +1,5 @@
 // Profile files: reads with capacity, integers, writes, concurrency, damage.
+#include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/profile.h"
 #include "temp_folder.h"
@@ -56,8 +57,44 @@ TEST(ProfileRead, MissingFileSectionOrKeyGivesTheDefaultButEmptyValueDoesNot)
     writeFileText(dir / "a.ini", "[1]\nIP=\n");
     Profile profile(dir / "a.ini");
     EXPECT_EQ(profile.readString("1", "ip", "0.0.0.0"), "");
-    EXPECT_EQ(profile.readString("2", "ip", " \"dflt\" "), "dflt") << "default normalised";
+    EXPECT_EQ(profile.readString("2", "ip", " \"dflt\" "), " \"dflt\"")
+        << "a default loses its trailing blanks only";
 }
+
+struct DefaultCase {
+    const char* fallback;
+    const char* expected;
+};
+
+void PrintTo(const DefaultCase& c, std::ostream* os)
+{
+    *os << "'" << c.fallback << "'";
+}
+
+class ProfileDefault : public ::testing::TestWithParam<DefaultCase> {};
+
+TEST_P(ProfileDefault, KeepsLeadingBlanksAndLosesTrailingOnes)
+{
+    TempFolder dir;
+    writeFileText(dir / "a.ini", "[s]\nk=1\n");
+    Profile profile(dir / "a.ini");
+    const DefaultCase& c = GetParam();
+    EXPECT_EQ(profile.readString("s", "missing", c.fallback), c.expected)
+        << "'" << c.fallback << "'";
+    EXPECT_EQ(Profile(dir / "none.ini").readString("s", "k", c.fallback), c.expected)
+        << "missing file, '" << c.fallback << "'";
+    char out[64];
+    EXPECT_EQ(profile.readString("s", "missing", c.fallback, out, sizeof out),
+              std::strlen(c.expected));
+    EXPECT_STREQ(out, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ProfileDefault,
+    ::testing::Values(DefaultCase{"  x", "  x"}, DefaultCase{"x  ", "x"},
+                      DefaultCase{"\t x \t", "\t x"}, DefaultCase{"  a b  ", "  a b"},
+                      DefaultCase{"\"q\"", "\"q\""}, DefaultCase{"   ", ""},
+                      DefaultCase{"", ""}));
 
 struct IntCase {
     const char* text;
@@ -145,6 +182,51 @@ TEST(ProfileWrite, DamagedFileKeepsEveryReadableKeyAndAllOtherBytes)
     EXPECT_EQ(profile.readInt("Common", "Total", 0), 2u);
     EXPECT_EQ(profile.readString("1", "IP"), "192.0.2.1");
     EXPECT_EQ(profile.readString("2", "IP"), "192.0.2.2");
+}
+
+TEST(ProfileSizeLimit, AFileOverTheLimitReadsAsMissingAndIsNeverRewritten)
+{
+    TempFolder dir;
+    const std::string atLimit = "[s]\nk=1\n;" + std::string(kMaxProfileFileSize - 9, 'c');
+    ASSERT_EQ(atLimit.size(), kMaxProfileFileSize);
+    writeFileText(dir / "limit.ini", atLimit);
+    Profile limit(dir / "limit.ini");
+    EXPECT_EQ(limit.readString("s", "k", "d"), "1");
+    EXPECT_TRUE(limit.writeString("s", "k", "2")) << "a write that keeps the size is fine";
+    EXPECT_EQ(limit.readString("s", "k", "d"), "2");
+    const Status grown = limit.writeString("s", "j", "2");
+    ASSERT_FALSE(grown) << "a write never makes a file its readers refuse";
+    EXPECT_EQ(grown.error().code, win32::kFileTooLarge);
+    EXPECT_EQ(fileText(dir / "limit.ini").size(), kMaxProfileFileSize);
+
+    const std::string over = "[s]\nk=1\n;" + std::string(kMaxProfileFileSize - 8, 'c');
+    writeFileText(dir / "over.ini", over);
+    Profile profile(dir / "over.ini");
+    EXPECT_EQ(profile.readString("s", "k", "d"), "d");
+    EXPECT_TRUE(profile.readSection("s").empty());
+    const auto doc = profile.readDocument();
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().code, win32::kFileTooLarge);
+    const Status written = profile.writeString("s", "j", "2");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().code, win32::kFileTooLarge);
+    EXPECT_NE(written.error().text.find("over.ini"), std::string::npos) << written.error().text;
+    EXPECT_EQ(fileText(dir / "over.ini").size(), over.size()) << "the file is left as it was";
+}
+
+TEST(ProfileSizeLimit, EndlessSpecialFilesReadAsMissing)
+{
+    Profile zero("/dev/zero");
+    EXPECT_EQ(zero.readString("s", "k", "d"), "d");
+    EXPECT_EQ(zero.readInt("s", "k", 7), 7u);
+    const auto doc = zero.readDocument();
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().code, win32::kFileTooLarge);
+
+    TempFolder dir;
+    const auto missing = Profile(dir / "none.ini").readDocument();
+    ASSERT_TRUE(missing) << "a missing file is an empty document, not an error";
+    EXPECT_TRUE(missing->sectionNames().empty());
 }
 
 TEST(ProfileWrite, KeepsPermissionBitsAndWritesThroughSymlinks)

@@ -1,5 +1,6 @@
 // lumarc-ini command lines, run in-process.
 #include "platform/file_io.h"
+#include "platform/profile.h"
 #include "platform/tests/temp_folder.h"
 #include "shared/settings_file.h"
 #include "tools/ini_command.h"
@@ -51,6 +52,82 @@ TEST_F(IniCommand, GetPrintsWhatABufferOfTheCapacityReceives)
     EXPECT_EQ(run({"get", "--capacity=1", file("a.ini"), "1", "Scanner"}).out, "\n");
     EXPECT_EQ(run({"get", file("a.ini"), "1", "Scanner", "--capacity", "0"}).out, "\n");
     EXPECT_EQ(run({"get", file("a.ini"), "1", "Scanner"}).out, "ORBIX-4000 DUPLEX\n");
+}
+
+TEST_F(IniCommand, CapacityIsANumberUpToTheLargestFileAProfileReads)
+{
+    ASSERT_EQ(run({"set", file("a.ini"), "s", "k", "value"}).code, kExitOk);
+    const std::string largest = std::to_string(platform::kMaxProfileFileSize);
+    const std::string tooLarge = std::to_string(platform::kMaxProfileFileSize + 1);
+    struct Case {
+        std::string capacity;
+        bool accepted;
+    };
+    for (const Case& c : {Case{largest, true}, Case{"6", true}, Case{tooLarge, false},
+                          Case{"100000000000", false}, Case{"18446744073709551615", false},
+                          Case{"18446744073709551616", false}, Case{"-1", false},
+                          Case{"", false}, Case{"0x10", false}, Case{" 5", false}}) {
+        for (const auto& args : {std::vector<std::string>{"get", file("a.ini"), "s", "k",
+                                                          "--capacity", c.capacity},
+                                 std::vector<std::string>{"get", file("a.ini"), "s", "k",
+                                                          "--capacity=" + c.capacity}}) {
+            const Outcome r = run(args);
+            if (c.accepted) {
+                EXPECT_EQ(r.code, kExitOk) << args.back() << ": " << r.err;
+                EXPECT_EQ(r.out, "value\n") << args.back();
+            } else {
+                EXPECT_EQ(r.code, kExitUsage) << args.back();
+                EXPECT_NE(r.err.find("--capacity"), std::string::npos) << r.err;
+                EXPECT_NE(r.err.find(largest), std::string::npos) << r.err;
+                EXPECT_EQ(r.out, "") << args.back();
+            }
+        }
+    }
+    EXPECT_NE(run({"--help"}).out.find(largest), std::string::npos) << "the bound is in the usage";
+}
+
+TEST_F(IniCommand, FilesOverTheSizeLimitAreRefusedWithAMessage)
+{
+    const std::string big = file("big.ini");
+    const std::string content =
+        "[s]\nk=1\n;" + std::string(platform::kMaxProfileFileSize, 'c') + "\n";
+    std::ofstream(big, std::ios::binary) << content;
+    for (const std::string& path : {big, std::string("/dev/zero")}) {
+        for (const auto& args : {std::vector<std::string>{"get", path, "s", "k", "d"},
+                                 std::vector<std::string>{"get", path, "s", "k", "--capacity", "9"},
+                                 std::vector<std::string>{"get-int", path, "s", "k", "5"},
+                                 std::vector<std::string>{"get-section", path, "s"}}) {
+            const Outcome r = run(args);
+            EXPECT_EQ(r.code, kExitFailed) << args[0] << " " << path;
+            EXPECT_EQ(r.out, "") << args[0] << " " << path;
+            EXPECT_NE(r.err.find("cannot read " + path), std::string::npos) << r.err;
+        }
+    }
+    const Outcome set = run({"set", big, "s", "k", "2"});
+    EXPECT_EQ(set.code, kExitFailed);
+    EXPECT_NE(set.err.find("cannot change " + big), std::string::npos) << set.err;
+    EXPECT_EQ(*platform::readWholeFile(big, 2 * platform::kMaxProfileFileSize), content);
+}
+
+TEST_F(IniCommand, AddingAKeyKeepsABlankLineAfterALoneCarriageReturnFile)
+{
+    const std::string f = file("mixed.ini");
+    std::ofstream(f, std::ios::binary) << "[S]\rk=v\n\n[T]\rt=1\n";
+    ASSERT_EQ(run({"set", f, "S", "new", "x"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "[S]\rk=v\nnew=x\r\n\n[T]\rt=1\n");
+    ASSERT_EQ(run({"delete", f, "S", "new"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "[S]\rk=v\n\n[T]\rt=1\n");
+}
+
+TEST_F(IniCommand, ReadsAndKeepsAByteOrderMarkedFile)
+{
+    const std::string f = file("bom.ini");
+    std::ofstream(f, std::ios::binary) << "\xEF\xBB\xBF[Common]\r\nTotal=2\r\n[a[b]]\r\nk=1\r\n";
+    EXPECT_EQ(run({"get-int", f, "Common", "Total", "0"}).out, "2\n");
+    EXPECT_EQ(run({"get", f, "a[b]", "k"}).out, "1\n");
+    EXPECT_EQ(run({"get", f, "Common", "missing", "  x"}).out, "  x\n");
+    ASSERT_EQ(run({"set", f, "Common", "Total", "3"}).code, kExitOk);
+    EXPECT_EQ(*platform::readWholeFile(f), "\xEF\xBB\xBF[Common]\r\nTotal=3\r\n[a[b]]\r\nk=1\r\n");
 }
 
 TEST_F(IniCommand, ChangesSectionsAndKeys)

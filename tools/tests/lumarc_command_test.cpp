@@ -123,6 +123,25 @@ TEST_F(LumarcCommand, BackupAndRestoreTheUserTableThroughAFile)
     EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcUsage);
 }
 
+TEST_F(LumarcCommand, RestoreRefusesAnythingButOneBackupBlockBeforeSendingAByte)
+{
+    constexpr size_t kBlock = 344320;
+    const auto write = [&](const std::string& name, size_t bytes) {
+        const std::string path = (m_sandbox.root() / name).string();
+        std::ofstream(path, std::ios::binary) << std::string(bytes, '\x42');
+        return path;
+    };
+    for (const std::string& file :
+         {write("short.bak", kBlock - 1), write("long.bak", kBlock + 1), write("empty.bak", 0),
+          std::string("/dev/zero"), std::string("/dev/urandom")}) {
+        const Outcome r = run({"--pin", kPin, "--key", "secret", "restore", file});
+        EXPECT_EQ(r.code, kLumarcUsage) << file;
+        EXPECT_NE(r.err.find(file + " is not a user table backup"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("344320 bytes"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(m_unit->management().requests().empty()) << "nothing was sent to the unit";
+}
+
 TEST_F(LumarcCommand, ModesPanelReportFlashAndTests)
 {
     EXPECT_EQ(run({"scanner-mode", "on"}).code, kLumarcOk);

@@ -4,6 +4,7 @@
 #include "unitsim/simulated_scanner.h"
 
 #include "platform/error_codes.h"
+#include "platform/profile.h"
 #include "platform/tests/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +182,8 @@ TEST_F(ProfileFile, BadValuesAreRefusedWithTheirPlace)
         {"[Scanner]\nProduct=A\n[EEPROM]\nSerial=16777216\n", "at most 24 bits"},
         {"[Scanner]\nProduct=A\n[EEPROM]\nImage=absent.bin\n", "[EEPROM] Image:"},
         {"[Scanner]\nProduct=A\n[EEPROM]\nImage=big.bin\n", "more than 511 bytes"},
+        {"[Scanner]\nProduct=A\n[EEPROM]\nImage=/dev/zero\n",
+         "/dev/zero holds more than 511 bytes"},
     };
     std::ofstream(m_folder / "big.bin", std::ios::binary) << std::string(512, 'x');
     for (const auto& c : cases) {
@@ -195,6 +198,19 @@ TEST_F(ProfileFile, BadValuesAreRefusedWithTheirPlace)
     const auto missing = loadScannerProfile((m_folder / "none.ini").string());
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().code, platform::win32::kFileNotFound);
+}
+
+TEST_F(ProfileFile, AProfileOverTheSizeLimitIsRefusedWithoutReadingItAll)
+{
+    const std::string big =
+        write("[Scanner]\nProduct=A\n;" + std::string(platform::kMaxProfileFileSize, 'c'),
+              "big.ini");
+    for (const std::string& path : {big, std::string("/dev/zero"), std::string("/dev/urandom")}) {
+        const auto p = loadScannerProfile(path);
+        ASSERT_FALSE(p) << path;
+        EXPECT_EQ(p.error().code, platform::win32::kFileTooLarge) << path;
+        EXPECT_NE(p.error().text.find(path), std::string::npos) << p.error().text;
+    }
 }
 
 // The scanner answers from its profile, and refuses what its VPD page does
