@@ -290,7 +290,7 @@ Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes)
     }
 }
 
-Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts)
+Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts, size_t* taken)
 {
     std::vector<iovec> vectors;
     vectors.reserve(parts.size());
@@ -299,6 +299,11 @@ Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts
             vectors.push_back({part.data(), part.size()});
     size_t total = 0;
     size_t first = 0;
+    const auto failed = [&](int error) {
+        if (taken != nullptr)
+            *taken = total;
+        return socketError("recv", error);
+    };
     while (first < vectors.size()) {
         msghdr message{};
         message.msg_iov = &vectors[first];
@@ -308,8 +313,8 @@ Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return socketError("recv", ETIMEDOUT);
-            return socketError("recv", errno);
+                return failed(ETIMEDOUT);
+            return failed(errno);
         }
         if (n == 0)
             break; // the peer closed

@@ -101,8 +101,10 @@ Result<size_t> receiveWithin(int fd, std::span<uint8_t> bytes);
 // Reads until every part is full, in as few system calls as possible, each
 // wait bounded by the receive time-out. Returns the bytes received: fewer
 // than asked means the peer closed the connection. Error 10060 when the
-// time-out passed.
-Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts);
+// time-out passed; the bytes taken before an error go to *taken when it is
+// not null.
+Result<size_t> receiveAllParts(int fd, std::span<const std::span<uint8_t>> parts,
+                               size_t* taken = nullptr);
 
 // Shuts a connection down in both directions.
 void shutdownBoth(int fd);

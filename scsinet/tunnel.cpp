@@ -16,6 +16,17 @@ constexpr uint8_t kFollowUpAnnounce = 0xF1;
 constexpr size_t kSenseOffset = 16;
 constexpr size_t kSenseSize = 24;
 constexpr std::chrono::seconds kConnectTimeout{10};
+// Replies that are not a request's own, dropped before the request fails:
+// a unit that sends more than a few has lost its way.
+constexpr int kMaxStrayReplies = 8;
+// Replies given up on that are remembered by their length.
+constexpr size_t kMaxOwedReplies = 4;
+
+// Whether a reply's length word can be believed.
+bool plausibleLength(uint32_t length)
+{
+    return length >= kTunnelHeader && length <= kTunnelHeader + DROVIK_MAX_DATA;
+}
 
 } // namespace
 
@@ -89,7 +100,7 @@ int TunnelConnection::socketFd()
 }
 
 int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
-                                  std::chrono::seconds timeout)
+                                  std::chrono::seconds timeout, size_t* taken)
 {
     const int fd = socketFd();
     if (fd < 0)
@@ -105,13 +116,29 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
     size_t wanted = 0;
     for (const auto& part : parts)
         wanted += part.size();
-    auto got = platform::receiveAllParts(fd, parts);
+    // Bytes put back come first; the socket fills what they leave.
+    size_t fromBack = 0;
+    std::array<std::span<uint8_t>, 2> rest{};
+    size_t restCount = 0;
+    for (const auto& part : parts) {
+        const size_t n = std::min(part.size(), m_putBack.size() - fromBack);
+        std::memcpy(part.data(), m_putBack.data() + fromBack, n);
+        fromBack += n;
+        if (n < part.size() && restCount < rest.size())
+            rest[restCount++] = part.subspan(n);
+    }
+    m_putBack.erase(m_putBack.begin(), m_putBack.begin() + static_cast<ptrdiff_t>(fromBack));
+    size_t fromSocket = 0;
+    auto got = platform::receiveAllParts(fd, std::span(rest).first(restCount), &fromSocket);
+    if (got)
+        fromSocket = *got;
+    if (taken != nullptr)
+        *taken = fromBack + fromSocket;
     if (m_aborted) {
         logLine("データ受信終了イベント発生\n");
         return kTunnelFailed;
     }
     if (!got && got.error().code == platform::wsa::kTimedOut) {
-        m_lateRepliesPossible = true;
         logLine("データ受信タイムアウトイベント発生\n");
         return kTunnelFailed;
     }
@@ -119,7 +146,7 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
         logLine("受信失敗 : %u\n", got.error().code);
         return static_cast<int32_t>(got.error().code);
     }
-    if (*got < wanted) {
+    if (fromBack + fromSocket < wanted) {
         // The unit closed the connection: a reply cut short is no reply.
         logLine("ソケット切断イベント\n");
         logLine("ソケット切断\n");
@@ -128,48 +155,193 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
     return 0;
 }
 
+size_t TunnelConnection::takeWaiting(int fd, std::span<uint8_t> into)
+{
+    if (!m_putBack.empty()) {
+        const size_t n = std::min(into.size(), m_putBack.size());
+        std::memcpy(into.data(), m_putBack.data(), n);
+        m_putBack.erase(m_putBack.begin(), m_putBack.begin() + static_cast<ptrdiff_t>(n));
+        return n;
+    }
+    const auto got = platform::tryReceive(fd, into);
+    return got && *got ? **got : 0; // an error or a close: the next send or receive tells
+}
+
+bool TunnelConnection::dropStray(int fd, std::optional<std::chrono::seconds> wait,
+                                 int32_t* result, size_t* dropped)
+{
+    // One source of bytes for both modes: what has arrived, or a bounded wait.
+    bool failed = false;
+    const auto take = [&](std::span<uint8_t> into) -> size_t {
+        size_t taken = 0;
+        if (!wait) {
+            taken = takeWaiting(fd, into);
+        } else {
+            const std::span<uint8_t> part[] = {into};
+            const int32_t r = receive(part, *wait, &taken);
+            failed = r != 0;
+            if (failed && result != nullptr)
+                *result = r;
+        }
+        if (dropped != nullptr)
+            *dropped += taken;
+        return taken;
+    };
+    std::array<uint8_t, 4096> sink;
+    while (m_stray == Stray::Word) {
+        m_strayWordBytes += take(std::span(m_strayWord).subspan(m_strayWordBytes));
+        if (m_strayWordBytes < m_strayWord.size()) {
+            if (failed || !wait)
+                return false;
+            continue;
+        }
+        const uint32_t length = shared::readLe32(m_strayWord, 0);
+        if (plausibleLength(length)) {
+            m_stray = Stray::Body;
+            m_strayLeft = length - m_strayWord.size();
+        } else {
+            // No boundary to trust: drop whatever has arrived.
+            while (const size_t n = takeWaiting(fd, sink))
+                if (dropped != nullptr)
+                    *dropped += n;
+            m_stray = Stray::None;
+        }
+    }
+    while (m_stray == Stray::Body && m_strayLeft > 0) {
+        const size_t n = take(std::span(sink).first(std::min(sink.size(), m_strayLeft)));
+        m_strayLeft -= n;
+        if (m_strayLeft > 0 && (failed || n == 0))
+            return false;
+    }
+    m_stray = Stray::None;
+    return true;
+}
+
+void TunnelConnection::dropStrayReplies(int fd)
+{
+    size_t dropped = 0;
+    for (;;) {
+        if (m_stray == Stray::None) {
+            // One system call that finds nothing, in the usual case.
+            uint8_t first = 0;
+            if (takeWaiting(fd, std::span(&first, 1)) == 0)
+                break;
+            ++dropped;
+            m_stray = Stray::Word;
+            m_strayWord[0] = first;
+            m_strayWordBytes = 1;
+        }
+        if (!dropStray(fd, std::nullopt, nullptr, &dropped))
+            break; // the rest is dropped once the request is sent
+    }
+    if (dropped != 0)
+        logLine("遅れて届いた応答を破棄 : %zu\n", dropped);
+}
+
 int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
                                    std::chrono::seconds receiveTimeout)
 {
     const int fd = socketFd();
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
-    // Between requests nothing is due from the unit: bytes waiting now are a
-    // reply that came after its request timed out. Read as this request's
+    // Between requests nothing is due from the unit: bytes waiting now (a
+    // duplicate reply, one that came after its request timed out, the rest
+    // of one that broke off) belong to no request. Read as this request's
     // reply, they would hand the caller another command's data.
-    if (m_lateRepliesPossible)
-        discardLateReplies(fd);
+    dropStrayReplies(fd);
     const TunnelRequest request = encodeTunnelRequest(block);
     const std::span<const uint8_t> parts[] = {request.header, request.dataOut};
     if (auto sent = platform::sendAllParts(fd, parts); !sent) {
         logLine("データ送信失敗(%u)\n", sent.error().code);
         return static_cast<int32_t>(sent.error().code);
     }
+    int32_t result = kTunnelFailed;
+    // The rest of such a message that was still on its way comes first.
+    if (m_stray != Stray::None && !dropStray(fd, receiveTimeout, &result, nullptr)) {
+        m_stray = Stray::None;
+        return result;
+    }
     // The reply header and the data-in arrive in one read where possible;
     // the data go straight to the caller's buffer.
     std::array<uint8_t, kTunnelHeader> reply{};
-    const std::span<uint8_t> replyParts[] = {
-        reply, std::span<uint8_t>(block.SRB_BufPointer, request.dataIn)};
-    if (const int32_t r = receive(replyParts, receiveTimeout); r != 0)
-        return r;
+    const std::span<uint8_t> data(block.SRB_BufPointer, request.dataIn);
+    const size_t expected = kTunnelHeader + request.dataIn;
+    for (int stray = 0;; ++stray) {
+        const std::span<uint8_t> replyParts[] = {reply, data};
+        size_t taken = 0;
+        if (const int32_t r = receive(replyParts, receiveTimeout, &taken); r != 0) {
+            noteBrokenReply(expected, reply, data, taken);
+            return r;
+        }
+        const uint32_t length = shared::readLe32(reply, 0);
+        if (!plausibleLength(length) || length == expected)
+            break;
+        const auto owed = std::find(m_owed.begin(), m_owed.end(), length);
+        if (owed == m_owed.end() && length > expected) {
+            // More than was asked for: the surplus is dropped here, never
+            // read as the next request's reply.
+            logLine("応答の余剰を破棄 : %zu\n", length - expected);
+            m_stray = Stray::Body;
+            m_strayLeft = length - expected;
+            if (!dropStray(fd, receiveTimeout, &result, nullptr)) {
+                m_stray = Stray::None;
+                return result;
+            }
+            break;
+        }
+        // Not this request's: the late reply of a request given up (its
+        // length tells), or shorter than this request's reply can be.
+        logLine("要求に合わない応答を破棄 : %u/%zu\n", length, expected);
+        if (owed != m_owed.end())
+            m_owed.erase(owed);
+        if (length < expected) {
+            // What was read behind it is the start of what comes next.
+            const auto behind = data.subspan(length - kTunnelHeader);
+            m_putBack.insert(m_putBack.begin(), behind.begin(), behind.end());
+        } else {
+            m_stray = Stray::Body;
+            m_strayLeft = length - expected;
+            if (!dropStray(fd, receiveTimeout, &result, nullptr)) {
+                m_stray = Stray::None;
+                return result;
+            }
+        }
+        if (stray + 1 >= kMaxStrayReplies)
+            return kTunnelFailed;
+    }
     *scsiStatus = applyTunnelReply(block, reply);
     return 0;
 }
 
-void TunnelConnection::discardLateReplies(int fd)
+void TunnelConnection::noteBrokenReply(size_t expected, std::span<const uint8_t> header,
+                                       std::span<const uint8_t> data, size_t taken)
 {
-    // A stack buffer: this runs before every request once a time-out has
-    // happened, and almost always finds nothing.
-    std::array<uint8_t, 4096> sink;
-    size_t discarded = 0;
-    for (;;) {
-        const auto got = platform::tryReceive(fd, sink);
-        if (!got || !*got || **got == 0)
-            break; // an error, nothing waiting, or the unit closed: the send will tell
-        discarded += **got;
+    // The reply may still come, whole or in part, after the request gave
+    // up; what is known of it keeps the stream framed.
+    if (taken == 0) {
+        if (m_owed.size() == kMaxOwedReplies)
+            m_owed.pop_front();
+        m_owed.push_back(expected);
+        return;
     }
-    if (discarded != 0)
-        logLine("遅れて届いた応答を破棄 : %zu\n", discarded);
+    if (taken < m_strayWord.size()) {
+        m_stray = Stray::Word;
+        std::memcpy(m_strayWord.data(), header.data(), taken);
+        m_strayWordBytes = taken;
+        return;
+    }
+    const uint32_t length = shared::readLe32(header, 0);
+    if (!plausibleLength(length))
+        return; // nothing to frame by: what arrives before the next request is dropped
+    if (length > taken) {
+        m_stray = Stray::Body;
+        m_strayLeft = length - taken;
+    } else if (taken > length) {
+        // A short reply and the start of the next message arrived before
+        // the wait ran out: the latter comes first next time.
+        const auto behind = data.subspan(length - kTunnelHeader, taken - length);
+        m_putBack.insert(m_putBack.begin(), behind.begin(), behind.end());
+    }
 }
 
 void TunnelConnection::abort()

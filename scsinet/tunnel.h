@@ -2,9 +2,18 @@
 //
 // Request (PC to unit): 40-byte header (length, PC magic, code 1, CDB length,
 // data-in length, data-out length, 16 CDB bytes), then the data-out bytes.
-// Reply (unit to PC): 40-byte header (status byte at 12, 24 sense bytes at
-// 16), then exactly the data-in bytes asked for. A request whose CDB begins
-// with 0xF1 carries no data and announces none.
+// Reply (unit to PC): 40-byte header (length at 0, status byte at 12, 24
+// sense bytes at 16), then exactly the data-in bytes asked for. A request
+// whose CDB begins with 0xF1 carries no data and announces none.
+//
+// The reply's length word keeps the connection in step with the requests.
+// Where it is plausible (40 to 40 + 524,504) it is believed: a reply longer
+// than the request's has its surplus dropped; a shorter one cannot be this
+// request's (a duplicate, or a reply that came late) and is dropped whole;
+// bytes that arrive between requests are dropped message by message. A
+// reply whose length word is implausible is taken as the request's reply,
+// 40 bytes plus the data asked for, as a unit that never fills the word
+// expects.
 #pragma once
 
 #include "aspi.h"
@@ -15,8 +24,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <span>
+#include <vector>
 
 namespace lumarc::scsinet {
 
@@ -65,19 +77,45 @@ public:
 private:
     // The connection's descriptor (-1 when there is none).
     int socketFd();
-    // Receives until every part is full. 0, -1 (time-out, abort, the unit
-    // closed) or a socket-layer code.
-    int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout);
-    // Reads and drops whatever is waiting on the socket without waiting.
-    void discardLateReplies(int fd);
+    // Receives until every part is full: bytes put back first, then the
+    // socket. 0, -1 (time-out, abort, the unit closed) or a socket-layer
+    // code; the bytes taken go to *taken.
+    int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout,
+                    size_t* taken = nullptr);
+    // Takes what is there (put back first) without waiting: 0 when nothing is.
+    size_t takeWaiting(int fd, std::span<uint8_t> into);
+    // Moves on through the message that belongs to no request; true once it
+    // is dropped whole. Without a time-out only what has arrived is taken.
+    // The bytes taken are added to *dropped.
+    bool dropStray(int fd, std::optional<std::chrono::seconds> wait, int32_t* result,
+                   size_t* dropped);
+    // Before a request: drops, message by message and without waiting,
+    // whatever has arrived that no request waits for.
+    void dropStrayReplies(int fd);
+    // After a reply that broke off: what is still to come of it.
+    void noteBrokenReply(size_t expected, std::span<const uint8_t> header,
+                         std::span<const uint8_t> data, size_t taken);
 
     std::mutex m_mutex; // guards m_socket against close() from another thread
     platform::UniqueFd m_socket;
     std::atomic<bool> m_aborted{false};
     std::chrono::seconds m_appliedTimeout{-1}; // the socket's receive time-out now
-    // Set by the first time-out: from then on a reply may arrive after its
-    // request was given up, and must not be taken for the next one.
-    bool m_lateRepliesPossible = false;
+
+    // The stream between requests. Bytes taken off the socket that come
+    // next (read behind a reply that was not the request's):
+    std::vector<uint8_t> m_putBack;
+    // A message that belongs to no request, being dropped: its length word
+    // so far, then the bytes still to come.
+    //   none --bytes between requests, a reply broken off--> word --4 bytes-->
+    //   body --length - 4 bytes dropped--> none
+    enum class Stray { None, Word, Body };
+    Stray m_stray = Stray::None;
+    std::array<uint8_t, 4> m_strayWord{};
+    size_t m_strayWordBytes = 0;
+    size_t m_strayLeft = 0;
+    // Expected lengths of replies given up before a byte of them arrived:
+    // such a reply that comes later is recognised by its length.
+    std::deque<size_t> m_owed;
 };
 
 } // namespace lumarc::scsinet
