@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 
 namespace lumarc::scsinet {
 namespace {
@@ -91,17 +92,55 @@ public:
         m_worker = std::thread([this] { work(); });
     }
 
-    ~Transport()
+    ~Transport() { m_tunnel.close(); }
+
+    // Ends the worker and releases the callers waiting to submit, for at
+    // most `limit`. True when nothing runs in the transport any more, so it
+    // may be destroyed; false when the worker or a caller is still inside
+    // (the process is exiting from a completion routine, or a caller is
+    // still in an export), and it must be left alone.
+    bool stop(std::chrono::milliseconds limit)
     {
         m_tunnel.abort();
-        {
-            std::scoped_lock lock(m_queueMutex);
-            m_stopping = true;
-        }
+        std::unique_lock lock(m_queueMutex);
+        m_stopping = true;
         m_queueChanged.notify_all();
+        if (std::this_thread::get_id() == m_worker.get_id()) {
+            m_worker.detach(); // exit() from a completion routine
+            return false;
+        }
+        const bool quiet = m_queueChanged.wait_for(
+            lock, limit, [&] { return m_workerEnded && m_callers == 0; });
+        lock.unlock();
+        if (!quiet) {
+            m_worker.detach();
+            return false;
+        }
         m_worker.join();
-        m_tunnel.close();
+        return true;
     }
+
+    // Counts a caller inside an export, so that unloading never destroys
+    // what it waits on.
+    class Call {
+    public:
+        explicit Call(Transport& t) : m_transport(t)
+        {
+            std::scoped_lock lock(t.m_queueMutex);
+            ++t.m_callers;
+        }
+        ~Call()
+        {
+            std::scoped_lock lock(m_transport.m_queueMutex);
+            if (--m_transport.m_callers == 0)
+                m_transport.m_queueChanged.notify_all();
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        Transport& m_transport;
+    };
 
     // The first call starts the library and reports how that went; every
     // later call reports one ready adapter without any traffic, whatever
@@ -139,7 +178,13 @@ public:
         std::unique_lock lock(m_queueMutex);
         if (std::this_thread::get_id() != m_worker.get_id()) {
             // A new request waits for the previous one to complete.
-            m_queueChanged.wait(lock, [&] { return m_queue.empty() && !m_busy; });
+            m_queueChanged.wait(lock, [&] { return m_stopping || (m_queue.empty() && !m_busy); });
+        }
+        if (m_stopping) {
+            // The library is being unloaded (the process may be exiting).
+            lock.unlock();
+            complete(block, SS_ASPI_IS_BUSY);
+            return SS_ASPI_IS_BUSY;
         }
         m_queue.push_back(&block);
         lock.unlock();
@@ -183,8 +228,11 @@ private:
             {
                 std::unique_lock lock(m_queueMutex);
                 m_queueChanged.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
-                if (m_queue.empty())
+                if (m_queue.empty()) {
+                    m_workerEnded = true;
+                    m_queueChanged.notify_all();
                     return;
+                }
                 block = m_queue.front();
                 m_queue.pop_front();
                 m_busy = true;
@@ -243,25 +291,40 @@ private:
     std::deque<SRB_ExecSCSICmd*> m_queue;
     bool m_busy = false;
     bool m_stopping = false;
+    bool m_workerEnded = false;
+    int m_callers = 0;
     std::thread m_worker;
 };
 
-std::mutex g_transportMutex;
-std::unique_ptr<Transport> g_transport;
+// How long unloading waits for the worker to finish the request in flight
+// (its connection is shut down first, so this is a bound, not a delay).
+constexpr std::chrono::milliseconds kStopWait{2000};
 
-Transport& transport()
+// The transport lives from load to unload. It is a plain pointer, not an
+// object with a static destructor: at exit the library's destructor
+// decides, and a static destructor running beside it (or before a thread
+// still inside an export) would destroy what others wait on.
+std::mutex g_transportMutex;
+Transport* g_transport = nullptr;
+
+// Runs f on the transport, counted as a caller from before unloading could
+// see it until f returns.
+template <class F> uint32_t withTransport(F f)
 {
-    std::scoped_lock lock(g_transportMutex);
-    if (!g_transport)
-        g_transport = std::make_unique<Transport>();
-    return *g_transport;
+    std::unique_lock lock(g_transportMutex);
+    if (g_transport == nullptr)
+        g_transport = new Transport;
+    Transport& t = *g_transport;
+    const Transport::Call call(t);
+    lock.unlock();
+    return f(t);
 }
 
 } // namespace
 
 uint32_t supportInfo(const char* unitOrNull)
 {
-    return transport().supportInfo(unitOrNull);
+    return withTransport([&](Transport& t) { return t.supportInfo(unitOrNull); });
 }
 
 uint32_t sendCommand(SRB_ExecSCSICmd* block)
@@ -270,7 +333,7 @@ uint32_t sendCommand(SRB_ExecSCSICmd* block)
         return SS_INVALID_SRB;
     switch (block->SRB_Cmd) {
     case SC_EXEC_SCSI_CMD:
-        return transport().execute(*block);
+        return withTransport([&](Transport& t) { return t.execute(*block); });
     case SC_HA_INQUIRY:
     case SC_GET_DEV_TYPE:
     case SC_ABORT_SRB:
@@ -284,15 +347,26 @@ uint32_t sendCommand(SRB_ExecSCSICmd* block)
 
 void loadTransport()
 {
-    (void)transport();
+    std::scoped_lock lock(g_transportMutex);
+    if (g_transport == nullptr)
+        g_transport = new Transport;
 }
 
 void unloadTransport()
 {
-    std::unique_ptr<Transport> gone;
+    Transport* gone;
     {
         std::scoped_lock lock(g_transportMutex);
-        gone = std::move(g_transport);
+        gone = std::exchange(g_transport, nullptr);
+    }
+    // Never throws and never waits without end: this runs from the
+    // library's destructor, also when the process exits with the library
+    // loaded, a request in flight or a caller blocked in an export. What
+    // cannot be stopped in time is left to the process's end.
+    try {
+        if (gone != nullptr && gone->stop(kStopWait))
+            delete gone;
+    } catch (...) {
     }
 }
 

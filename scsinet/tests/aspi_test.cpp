@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/named_mutex.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
@@ -440,6 +441,44 @@ TEST_F(Transport, LogFileIsWrittenOnlyWhenItExists)
     EXPECT_EQ(text.substr(firstBreak + 1).rfind("(ASPI) ", 0), 0u) << text;
     EXPECT_NE(text.find("(ASPI) 00 00 00 00 00 00\n"), std::string::npos) << text;
     EXPECT_NE(text.find("(ASPI) >Send Scsi Command \n"), std::string::npos);
+}
+
+TEST_F(Transport, AProgramThatExitsWithTheTransportLoadedEndsWithItsOwnStatus)
+{
+    // 127.0.0.3 answers nothing on its tunnel: a request stays in flight.
+    unitsim::UnitConfig silentConfig;
+    silentConfig.address = *platform::resolveUnitAddress("127.0.0.3");
+    auto silent = unitsim::SimulatedUnit::start(silentConfig);
+    ASSERT_TRUE(silent) << silent.error().text;
+    unitsim::TunnelFaults faults;
+    faults.silent = true;
+    (*silent)->tunnel()->setFaults(faults);
+
+    const auto bin = platform::programFolder();
+    const std::string library = (bin / "libdrovik32.so").string();
+    struct Case {
+        std::string program, unit, mode;
+        int status;
+    } cases[] = {
+        {"exit_with_transport", kUnit, "idle", 7},
+        {"exit_with_linked_transport", kUnit, "idle", 7},
+        {"exit_with_transport", "127.0.0.3", "in-flight", 8},
+        {"exit_with_linked_transport", "127.0.0.3", "in-flight", 8},
+        {"exit_with_transport", kUnit, "thread", 9},
+        {"exit_with_linked_transport", kUnit, "thread", 9},
+        {"exit_with_transport", kUnit, "routine", 10},
+    };
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            auto program = platform::Process::start(
+                {(bin / c.program).string(), library, c.unit, c.mode});
+            ASSERT_TRUE(program) << program.error().text;
+            const auto status = program->wait(10s);
+            if (!status)
+                (void)program->terminate(9);
+            EXPECT_EQ(status, std::optional<int>(c.status)) << c.program << " " << c.mode;
+        }
+    }
 }
 
 } // namespace
