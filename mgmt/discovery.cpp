@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 #include <unistd.h>
 
 namespace lumarc::mgmt {
@@ -23,6 +24,11 @@ constexpr uint32_t kBroadcast = 0xFFFFFFFFu; // 255.255.255.255
 constexpr int kBatchPerWakeup = 32;
 constexpr std::chrono::milliseconds kCollectPause{100};
 constexpr int32_t kDefaultSearchSeconds = 5;
+// A search never lasts longer than this many discovery time-outs, however
+// many answers keep coming (a unit answering without end, a flood of
+// foreign datagrams), and lists at most this many units.
+constexpr int kSearchTimeoutsAtMost = 3;
+constexpr size_t kMaxUnits = 1024;
 // Room for a hundred answers arriving at once (each datagram costs the
 // kernel about twice its size).
 constexpr int kReceiveBuffer = 1024 * 1024;
@@ -117,6 +123,30 @@ bool hasUnitMagic(std::span<const uint8_t> datagram)
     return shared::readLe32(datagram, 0) == shared::kUnitMagic;
 }
 
+// What a datagram is to a search: an answer that names a unit, or nothing.
+// An answer with unit address 0 names no unit (and in a list it would end
+// the caller's walk in the middle).
+bool isUnitAnswer(std::span<const uint8_t> datagram, size_t received)
+{
+    if (received < 8 || !hasUnitMagic(datagram)) {
+        debugLine("Key Code differ\n");
+        return false;
+    }
+    if (shared::readLe32(datagram, 4) == 0) {
+        debugLine("unit address 0 in an answer, ignored\n");
+        return false;
+    }
+    return true;
+}
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds until(Clock::time_point end)
+{
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
 UnitNode* newNode()
 {
     return static_cast<UnitNode*>(std::calloc(1, sizeof(UnitNode)));
@@ -152,9 +182,13 @@ uint32_t searchBox(uint32_t* address)
     if (!search.socket)
         return search.result;
     const auto timeout = searchTimeout(false);
+    const auto deadline = Clock::now() + kSearchTimeoutsAtMost * timeout;
     for (;;) {
-        // Each wait gets the full time-out, as after a wrong datagram.
-        auto ready = platform::waitReadable(search.socket.get(), timeout);
+        // Each wait gets the full time-out, as after a wrong datagram, but
+        // foreign datagrams cannot keep the search going past its deadline.
+        const auto left = std::min(timeout, until(deadline));
+        auto ready = left.count() > 0 ? platform::waitReadable(search.socket.get(), left)
+                                      : Result<bool>(false);
         if (!ready) {
             reportError("Faile to WSAWaitForMultipleEvents()", ready.error().code);
             logFailure(kEventSingle, kCategoryWaitFailed);
@@ -173,9 +207,9 @@ uint32_t searchBox(uint32_t* address)
             logFailure(kEventSingle, kCategoryReceiveFailed);
             return ZORVAN_E_DISCOVERY_RECEIVE;
         }
-        if (*got < 8 || !hasUnitMagic(reply)) {
-            debugLine("Key Code differ\n");
-            logFailure(kEventSingle, kCategoryWrongMagic);
+        if (!isUnitAnswer(reply, *got)) {
+            if (!hasUnitMagic(reply))
+                logFailure(kEventSingle, kCategoryWrongMagic);
             continue;
         }
         *address = htonl(shared::readLe32(reply, 4));
@@ -194,9 +228,16 @@ UnitNode* searchBoxAll()
         return nullptr;
     UnitNode* tail = head;
     const auto timeout = searchTimeout(true);
-    for (;;) {
+    // Every new unit restarts the wait for more; a unit that answers again
+    // is listed once and restarts nothing.
+    const auto deadline = Clock::now() + kSearchTimeoutsAtMost * timeout;
+    auto quietUntil = Clock::now() + kCollectPause + timeout;
+    std::unordered_set<uint32_t> listed;
+    while (listed.size() < kMaxUnits) {
         std::this_thread::sleep_for(kCollectPause);
-        auto ready = platform::waitReadable(search.socket.get(), timeout);
+        const auto left = until(std::min(quietUntil, deadline));
+        auto ready = left.count() > 0 ? platform::waitReadable(search.socket.get(), left)
+                                      : Result<bool>(false);
         if (!ready) {
             reportError("Faile to WSAWaitForMultipleEvents()", ready.error().code);
             logFailure(kEventCollect, kCategoryWaitFailed);
@@ -210,7 +251,7 @@ UnitNode* searchBoxAll()
         // into a zero-filled buffer, so a short answer inherits nothing.
         bool first = true;
         bool firstFailed = false;
-        for (int i = 0; i < kBatchPerWakeup; ++i) {
+        for (int i = 0; i < kBatchPerWakeup && listed.size() < kMaxUnits; ++i) {
             std::array<uint8_t, kDiscoveryReplySize> reply{};
             auto got = platform::tryReceiveDatagram(search.socket.get(), reply);
             if (!got || !*got) {
@@ -219,17 +260,20 @@ UnitNode* searchBoxAll()
                 break;
             }
             first = false;
-            if (**got < 8 || !hasUnitMagic(reply)) {
-                debugLine("Key Code differ\n");
-                logFailure(kEventCollect, kCategoryWrongMagic);
+            if (!isUnitAnswer(reply, **got)) {
+                if (!hasUnitMagic(reply))
+                    logFailure(kEventCollect, kCategoryWrongMagic);
                 continue;
             }
+            if (!listed.insert(shared::readLe32(reply, 4)).second)
+                continue; // answered before
             UnitNode* next = newNode();
             if (next == nullptr)
                 return head; // out of memory: the list so far
             fillUnitNode(*tail, reply);
             tail->next = next;
             tail = next;
+            quietUntil = Clock::now() + kCollectPause + timeout;
         }
         if (firstFailed)
             break;

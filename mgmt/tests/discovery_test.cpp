@@ -3,14 +3,18 @@
 #include "mgmt/zorvan.h"
 #include "platform/debug_output.h"
 #include "platform/folders.h"
+#include "platform/net_socket.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
+#include "shared/message_header.h"
 #include "shared/settings_file.h"
 #include "unitsim/discovery_responder.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstring>
+#include <thread>
 #include <mutex>
 #include <set>
 
@@ -167,6 +171,91 @@ TEST_F(Discovery, AHundredUnitsAnsweringAtOnceAreEachListedOnce)
     std::printf("[ measure  ] 100 units: collecting search took %lld ms (time-out 1000 ms)\n",
                 static_cast<long long>(took.count()));
     EXPECT_LT(took, 3000ms);
+}
+
+// A responder that answers each discovery request again and again, with
+// the unit address it is given (0 too), until it is destroyed.
+class RepeatingResponder {
+public:
+    RepeatingResponder(uint32_t unitAddressNumberForm, std::chrono::milliseconds every)
+    {
+        auto socket = platform::bindUdp({0, kDiscoveryPort});
+        EXPECT_TRUE(socket) << socket.error().text;
+        m_socket = std::move(*socket);
+        m_thread = std::jthread([this, unitAddressNumberForm, every](std::stop_token stop) {
+            std::array<uint8_t, 64> request{};
+            platform::Endpoint from;
+            auto ready = platform::waitReadable(m_socket.get(), 5s);
+            if (!ready || !*ready || !platform::receiveDatagram(m_socket.get(), request, &from))
+                return;
+            std::array<uint8_t, kDiscoveryReplySize> reply{};
+            shared::writeLe32(reply, 0, shared::kUnitMagic);
+            shared::writeLe32(reply, 4, unitAddressNumberForm);
+            std::memcpy(&reply[16], "chatty", 6);
+            while (!stop.stop_requested()) {
+                (void)platform::sendDatagram(m_socket.get(), from, reply);
+                std::this_thread::sleep_for(every);
+            }
+        });
+    }
+
+private:
+    platform::UniqueFd m_socket;
+    std::jthread m_thread;
+};
+
+TEST_F(Discovery, AUnitThatKeepsAnsweringIsListedOnceAndCannotProlongTheSearch)
+{
+    addUnit("127.0.0.2", "quiet");
+    RepeatingResponder chatty(0x7F000003, 20ms); // 127.0.0.3, fifty times a second
+    const auto begin = Clock::now();
+    UnitNode* head = Zorvan_SearchBoxAll();
+    const auto took = Clock::now() - begin;
+    ASSERT_NE(head, nullptr);
+    const auto list = nodes(head);
+    std::multiset<std::string> names;
+    for (const UnitNode* n : list)
+        names.insert(n->name);
+    Zorvan_FreeSearchBoxAll(head);
+    EXPECT_EQ(names, (std::multiset<std::string>{"chatty", "quiet"}));
+    // Repeated answers restart nothing: one time-out after the last new
+    // unit, and never past three time-outs whatever arrives.
+    EXPECT_LT(took, 2500ms);
+}
+
+TEST_F(Discovery, AnAnswerWithUnitAddressZeroIsNotListed)
+{
+    RepeatingResponder zero(0, 100ms);
+    addUnit("127.0.0.2", "real", true, 300ms); // after the first zero answer
+    UnitNode* head = Zorvan_SearchBoxAll();
+    ASSERT_NE(head, nullptr);
+    const auto list = nodes(head); // walks while the address is not 0
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_STREQ(list[0]->name, "real");
+    EXPECT_EQ(list[0]->next->address, 0u);
+    EXPECT_EQ(list[0]->next->next, nullptr) << "one terminal node";
+    Zorvan_FreeSearchBoxAll(head);
+
+    uint32_t address = 0;
+    EXPECT_EQ(Zorvan_SearchBox(&address), 0u);
+    EXPECT_EQ(platform::addressText(address), "127.0.0.2") << "the zero answer is passed over";
+}
+
+TEST_F(Discovery, ForeignDatagramsCannotKeepTheSingleSearchGoing)
+{
+    // Wrong answers every 100 ms, each restarting the one-second wait,
+    // would never let the search end; it ends after three time-outs.
+    addUnit("127.0.0.3", "liar");
+    unitsim::DiscoveryFaults wrong;
+    wrong.wrongMagic = true;
+    m_responders.back()->setFaults(wrong);
+    RepeatingResponder zero(0, 100ms);
+    const auto begin = Clock::now();
+    uint32_t address = 0;
+    EXPECT_EQ(Zorvan_SearchBox(&address), ZORVAN_NO_UNIT_ANSWERED);
+    const auto took = Clock::now() - begin;
+    EXPECT_GE(took, 2900ms);
+    EXPECT_LT(took, 4000ms);
 }
 
 } // namespace
