@@ -122,7 +122,8 @@ int32_t TunnelConnection::receive(std::span<const std::span<uint8_t>> parts,
     size_t restCount = 0;
     for (const auto& part : parts) {
         const size_t n = std::min(part.size(), m_putBack.size() - fromBack);
-        std::memcpy(part.data(), m_putBack.data() + fromBack, n);
+        if (n != 0)
+            std::memcpy(part.data(), m_putBack.data() + fromBack, n);
         fromBack += n;
         if (n < part.size() && restCount < rest.size())
             rest[restCount++] = part.subspan(n);
