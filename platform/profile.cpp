@@ -235,6 +235,21 @@ Status Profile::writeString(std::string_view section, std::string_view key,
     return modify("write", [&](IniDocument& doc) { return doc.setValue(section, key, value); });
 }
 
+Status Profile::writeStrings(std::string_view section, std::span<const KeyValue> values)
+{
+    if (!validSectionName(section))
+        return refusedInput(m_path);
+    for (const auto& [key, value] : values)
+        if (!validKeyName(key) || !validValue(value))
+            return refusedInput(m_path);
+    return modify("write", [&](IniDocument& doc) {
+        bool changed = false;
+        for (const auto& [key, value] : values)
+            changed = doc.setValue(section, key, value) || changed;
+        return changed;
+    });
+}
+
 Status Profile::writeStringIfMissing(std::string_view section, std::string_view key,
                                      std::string_view value)
 {

@@ -24,7 +24,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lumarc::platform {
@@ -79,6 +81,10 @@ public:
 
     // Creates the file, the section and the key as needed.
     Status writeString(std::string_view section, std::string_view key, std::string_view value);
+    // Several keys of one section in one atomic step, in the given order;
+    // what a reader sees is the file before or after all of them.
+    using KeyValue = std::pair<std::string_view, std::string_view>;
+    Status writeStrings(std::string_view section, std::span<const KeyValue> values);
     // Writes the value only when the key is missing, in the same atomic step
     // (a value another process wrote meanwhile is never overwritten).
     Status writeStringIfMissing(std::string_view section, std::string_view key,
