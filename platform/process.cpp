@@ -50,9 +50,22 @@ Result<Process> Process::start(const std::vector<std::string>& argv,
     posix_spawn_file_actions_init(&actions);
     if (!workingFolder.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+    // A program starts as from a shell: no signal blocked, none ignored,
+    // whatever this process does with its own (a resident program blocks
+    // the signals a watcher thread takes, and ignores SIGPIPE).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    // glibc reports exec failures (missing program, no permission) here.
-    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    // glibc reports exec failures (missing program, no permission, a
+    // working folder that cannot be entered) here.
+    const int rc = ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return win32Error("start " + argv[0], rc);
