@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    libpng-dev
+    libpng-dev libsystemd-dev dbus-daemon
     iproute2 util-linux procps
 "
 
