@@ -36,6 +36,9 @@ public:
 
     const Error& error() const { return std::get<1>(m_state); }
 
+    // The value, or fallback when this holds an error.
+    T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
+
 private:
     std::variant<T, Error> m_state;
 };
