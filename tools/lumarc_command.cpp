@@ -1,6 +1,8 @@
 // Parsing and running lumarc command lines over the library's exports.
 #include "lumarc_command.h"
 
+#include "event_module_commands.h"
+
 #include "mgmt/zorvan.h"
 #include "platform/console.h"
 #include "platform/error_codes.h"
@@ -20,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace lumarc::tools {
@@ -57,6 +60,11 @@ Commands (A: needs the administrator PIN):
   discover                   list the units that answer a broadcast search
   events                     print button events as units report them, until
                              interrupted (--count N: stop after N events)
+  refresh                    ask the running event module (kicklet) to search
+                             for units again, wait for it, list the units
+  report-error CODE-BYTES    send the event module a scanner error report
+                             (four hex bytes, e.g. "03 80 01 5A"); it shows
+                             the matching text on the current unit's panel
   info                       name, firmware, network settings and scanner
   name | firmware | netinfo | scaninfo
   echo                       ICMP echo; prints the time in milliseconds
@@ -192,8 +200,8 @@ bool parseOnOff(const std::string& text)
 
 class Session {
 public:
-    Session(Options options, std::istream& in, std::ostream& out)
-        : m_options(std::move(options)), m_in(in), m_out(out)
+    Session(Options options, std::istream& in, std::ostream& out, std::ostream& err)
+        : m_options(std::move(options)), m_in(in), m_out(out), m_err(err)
     {
     }
 
@@ -288,6 +296,7 @@ private:
     Options m_options;
     std::istream& m_in;
     std::ostream& m_out;
+    std::ostream& m_err;
     std::optional<std::string> m_adminPin;
 };
 
@@ -654,6 +663,15 @@ int Session::run()
     } else if (command == "events") {
         expectWords(1);
         return events();
+    } else if (command == "refresh") {
+        expectWords(1);
+        return refreshUnits(m_options.json, m_out, m_err);
+    } else if (command == "report-error") {
+        expectWords(2);
+        const auto bytes = parseCodeBytes(word(1, "CODE-BYTES"));
+        if (!bytes)
+            throw UsageError("CODE-BYTES must be four hexadecimal bytes, as in \"03 80 01 5A\"");
+        return reportScannerError(*bytes, m_out, m_err);
     } else if (command == "info" || command == "name" || command == "firmware" || command == "netinfo" ||
         command == "scaninfo") {
         expectWords(1);
@@ -883,7 +901,9 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
         }
         if (options.words.empty())
             throw UsageError("no command given");
-        const bool needsUnit = options.words.front() != "discover" && options.words.front() != "events";
+        static const std::set<std::string> kWithoutUnit = {"discover", "events", "refresh",
+                                                           "report-error"};
+        const bool needsUnit = !kWithoutUnit.contains(options.words.front());
         if (needsUnit && options.unit.empty())
             throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
     } catch (const UsageError& e) {
@@ -897,7 +917,7 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
     }
     int code = kLumarcFailed;
     try {
-        code = Session(options, in, out).run();
+        code = Session(options, in, out, err).run();
     } catch (const UsageError& e) {
         err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
         code = kLumarcUsage;
