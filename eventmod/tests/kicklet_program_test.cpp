@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -275,6 +276,46 @@ TEST_F(KickletProgram, ATakenTriggerPortIsReportedAndTheRestWorks)
               std::string::npos)
         << errors();
     EXPECT_EQ(m_file.total(), 2u) << "the refresh still runs";
+}
+
+// Runs the lumarc command; returns its exit status and standard output.
+std::pair<int, std::string> lumarc(const std::string& arguments, const fs::path& scratch)
+{
+    const fs::path out = scratch / "lumarc.out";
+    const std::string command = (platform::programFolder() / "lumarc").string() + " " + arguments +
+                                " > '" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, platform::readWholeFile(out).valueOr("")};
+}
+
+TEST_F(KickletProgram, TheLumarcCommandRefreshesAndReportsThroughIt)
+{
+    auto [code, text] = lumarc("refresh", m_sandbox.root());
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(text.find("no event module is running"), std::string::npos) << text;
+
+    start();
+    ASSERT_TRUE(m_file.write("2", key::kStatus, "5")); // the configuration tool deletes one
+    std::tie(code, text) = lumarc("refresh", m_sandbox.root());
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_EQ(m_file.total(), 2u) << "the deleted unit was found again and appended";
+    EXPECT_NE(text.find("127.0.0.2  Front desk  active  ORBIX-4000"), std::string::npos) << text;
+    EXPECT_NE(text.find("127.0.0.3  Back office  active  ORBIX-4000"), std::string::npos) << text;
+
+    lumarc::testing::TempFolder guides;
+    std::ofstream(guides.path() / "KEMRGUID.ini") << "[ErType]\n00044400=Replace the lamp\n";
+    ASSERT_TRUE(platform::Profile(platform::appDataFolder() / "Velorin" / "registry.ini")
+                    .writeString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+                                 "\\App Paths\\KemrGuid.exe",
+                                 "Path", guides.path().string()));
+    ASSERT_TRUE(m_file.writeNumber("Common", key::kCurrent, 1));
+    unitsim::SimulatedUnit& current = m_file.unit(1, "").ip == "127.0.0.2" ? *m_first : *m_second;
+    std::tie(code, text) = lumarc("report-error '04 44 00 07'", m_sandbox.root());
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_TRUE(eventually([&] { return !current.state().panelTexts().empty(); }));
+    EXPECT_EQ(current.state().panelTexts(), std::vector<std::string>{"Replace the lamp"});
+    std::tie(code, text) = lumarc("report-error 0444", m_sandbox.root());
+    EXPECT_EQ(code, 2) << "four bytes or nothing";
 }
 
 TEST_F(KickletProgram, EndsCleanlyOnEachTerminationSignal)
