@@ -15,9 +15,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -202,6 +204,22 @@ bool linkAlive(const std::string& path)
            ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
+// The fixed head of a cross-process datagram.
+void writeLinkHead(uint8_t* head, uint32_t kind, uint32_t message, uintptr_t wParam,
+                   uintptr_t dwData, size_t dataSize)
+{
+    std::memset(head, 0, kLinkHead);
+    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(head + at, &v, 4); };
+    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(head + at, &v, 8); };
+    put32(0, kLinkMagic);
+    put32(4, kind);
+    put32(8, message);
+    put64(16, wParam);
+    put64(24, 0); // lParam: never a pointer across processes
+    put64(32, dwData);
+    put32(40, static_cast<uint32_t>(dataSize));
+}
+
 Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message, uintptr_t wParam,
                         uintptr_t dwData, std::span<const uint8_t> data)
 {
@@ -209,15 +227,7 @@ Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message
     if (!fillAddress(path, address))
         return Error{win32::kFilenameTooLong, "window socket path too long"};
     std::vector<uint8_t> datagram(kLinkHead + data.size(), 0);
-    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&datagram[at], &v, 4); };
-    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(&datagram[at], &v, 8); };
-    put32(0, kLinkMagic);
-    put32(4, kind);
-    put32(8, message);
-    put64(16, wParam);
-    put64(24, 0); // lParam: never a pointer across processes
-    put64(32, dwData);
-    put32(40, static_cast<uint32_t>(data.size()));
+    writeLinkHead(datagram.data(), kind, message, wParam, dwData, data.size());
     if (!data.empty())
         std::memcpy(&datagram[kLinkHead], data.data(), data.size());
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -512,6 +522,36 @@ Take takeMessage(const std::shared_ptr<ThreadQueue>& queue, Message& out, bool w
     }
 }
 
+// A live titled window of this process, or 0.
+WindowHandle findLocalWindow(std::string_view title)
+{
+    std::scoped_lock lock(registry().mutex);
+    for (const auto& [handle, record] : registry().windows)
+        if (!record->remote && record->title == title && !record->owner.expired())
+            return handle;
+    return 0;
+}
+
+// The runtime folder, checked once for each value of XDG_RUNTIME_DIR: the
+// frequent posts to a titled window of another process cost no look-up.
+Result<std::filesystem::path> checkedRuntimeFolder()
+{
+    static std::mutex mutex;
+    static std::optional<std::string> checkedFor;
+    static std::filesystem::path folder;
+    const char* variable = std::getenv("XDG_RUNTIME_DIR");
+    const std::string now = variable != nullptr ? variable : "";
+    std::scoped_lock lock(mutex);
+    if (checkedFor != now) {
+        auto checked = runtimeFolder();
+        if (!checked)
+            return checked.error();
+        folder = std::move(*checked);
+        checkedFor = now;
+    }
+    return folder;
+}
+
 std::shared_ptr<ThreadQueue> ownerOf(WindowHandle window, std::shared_ptr<WindowRecord>* out)
 {
     auto record = registry().find(window);
@@ -800,11 +840,10 @@ WindowHandle findWindow(std::string_view title)
 {
     if (title.empty())
         return 0;
+    if (const WindowHandle local = findLocalWindow(title); local != 0)
+        return local;
     {
         std::scoped_lock lock(registry().mutex);
-        for (const auto& [handle, record] : registry().windows)
-            if (!record->remote && record->title == title && !record->owner.expired())
-                return handle;
         for (const auto& [handle, record] : registry().windows)
             if (record->remote && record->title == title && linkAlive(record->socketPath))
                 return handle;
@@ -820,6 +859,34 @@ WindowHandle findWindow(std::string_view title)
     record->socketPath = path;
     record->remote = true;
     return registry().add(record);
+}
+
+Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wParam)
+{
+    if (title.empty())
+        return noWindow(0);
+    if (const WindowHandle local = findLocalWindow(title); local != 0)
+        return postMessage(local, message, wParam, 0);
+    auto folder = checkedRuntimeFolder();
+    if (!folder)
+        return folder.error();
+    sockaddr_un address;
+    if (!fillAddress(linkPath(*folder, title), address))
+        return Error{win32::kFilenameTooLong, "window title too long"};
+    // One unbound socket serves every such post of the process; sendto on
+    // it is the whole cost, whether a window listens or not.
+    static const UniqueFd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sender)
+        return win32Error("window socket", errno);
+    uint8_t datagram[kLinkHead];
+    writeLinkHead(datagram, kLinkPost, message, wParam, 0, 0);
+    if (::sendto(sender.get(), datagram, sizeof datagram, MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<sockaddr*>(&address), sizeof address) !=
+        static_cast<ssize_t>(sizeof datagram))
+        return Error{win32::kInvalidWindowHandle,
+                     "no window titled \"" + std::string(title) + "\" takes messages (errno " +
+                         std::to_string(errno) + ")"};
+    return {};
 }
 
 } // namespace lumarc::platform
