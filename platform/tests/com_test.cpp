@@ -5,6 +5,7 @@
 #include "platform/library.h"
 #include "platform/registry.h"
 #include "platform/tests/temp_folder.h"
+#include "platform/tests/test_com_server.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +14,9 @@
 namespace lumarc::platform {
 namespace {
 
-constexpr Guid kClassId = makeGuid(0x1F0C7A10, 0x0001, 0x4C4D, {0x80, 1, 2, 3, 4, 5, 6, 7});
-constexpr Guid kNumberId = makeGuid(0x1F0C7A10, 0x0002, 0x4C4D, {0x80, 1, 2, 3, 4, 5, 6, 7});
-
-class INumber : public IUnknown {
-public:
-    virtual int32_t Number() = 0;
-
-protected:
-    ~INumber() = default;
-};
+using lumarc::testing::INumber;
+constexpr Guid kClassId = lumarc::testing::kNumberClassId;
+constexpr Guid kNumberId = lumarc::testing::kNumberInterfaceId;
 
 const std::string kServerName = "liblumtestcom.so";
 

@@ -1,26 +1,19 @@
 // A small in-process COM server for the COM runtime tests: one class whose
 // object answers a number, a live-object count as its unload rule, and an
 // export that tells how many objects live.
-#include "platform/com.h"
+#include "test_com_server.h"
 
 #include <atomic>
 
 namespace {
 
 using namespace lumarc::platform;
+using lumarc::testing::INumber;
 
-constexpr Guid kClassId = makeGuid(0x1F0C7A10, 0x0001, 0x4C4D, {0x80, 1, 2, 3, 4, 5, 6, 7});
-constexpr Guid kNumberId = makeGuid(0x1F0C7A10, 0x0002, 0x4C4D, {0x80, 1, 2, 3, 4, 5, 6, 7});
+constexpr Guid kClassId = lumarc::testing::kNumberClassId;
+constexpr Guid kNumberId = lumarc::testing::kNumberInterfaceId;
 
 std::atomic<int> g_locks{0};
-
-class INumber : public IUnknown {
-public:
-    virtual int32_t Number() = 0;
-
-protected:
-    ~INumber() = default;
-};
 
 class NumberObject final : public INumber {
 public:
