@@ -13,6 +13,7 @@
 #include "unique_fd.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -205,12 +206,12 @@ bool linkAlive(const std::string& path)
 }
 
 // The fixed head of a cross-process datagram.
-void writeLinkHead(uint8_t* head, uint32_t kind, uint32_t message, uintptr_t wParam,
-                   uintptr_t dwData, size_t dataSize)
+std::array<uint8_t, kLinkHead> linkHead(uint32_t kind, uint32_t message, uintptr_t wParam,
+                                        uintptr_t dwData, size_t dataSize)
 {
-    std::memset(head, 0, kLinkHead);
-    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(head + at, &v, 4); };
-    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(head + at, &v, 8); };
+    std::array<uint8_t, kLinkHead> head{};
+    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(head.data() + at, &v, 4); };
+    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(head.data() + at, &v, 8); };
     put32(0, kLinkMagic);
     put32(4, kind);
     put32(8, message);
@@ -218,6 +219,7 @@ void writeLinkHead(uint8_t* head, uint32_t kind, uint32_t message, uintptr_t wPa
     put64(24, 0); // lParam: never a pointer across processes
     put64(32, dwData);
     put32(40, static_cast<uint32_t>(dataSize));
+    return head;
 }
 
 Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message, uintptr_t wParam,
@@ -226,8 +228,9 @@ Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message
     sockaddr_un address;
     if (!fillAddress(path, address))
         return Error{win32::kFilenameTooLong, "window socket path too long"};
-    std::vector<uint8_t> datagram(kLinkHead + data.size(), 0);
-    writeLinkHead(datagram.data(), kind, message, wParam, dwData, data.size());
+    const auto head = linkHead(kind, message, wParam, dwData, data.size());
+    std::vector<uint8_t> datagram(head.begin(), head.end());
+    datagram.resize(kLinkHead + data.size());
     if (!data.empty())
         std::memcpy(&datagram[kLinkHead], data.data(), data.size());
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -878,9 +881,8 @@ Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wP
     static const UniqueFd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sender)
         return win32Error("window socket", errno);
-    uint8_t datagram[kLinkHead];
-    writeLinkHead(datagram, kLinkPost, message, wParam, 0, 0);
-    if (::sendto(sender.get(), datagram, sizeof datagram, MSG_DONTWAIT | MSG_NOSIGNAL,
+    const auto datagram = linkHead(kLinkPost, message, wParam, 0, 0);
+    if (::sendto(sender.get(), datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                  reinterpret_cast<sockaddr*>(&address), sizeof address) !=
         static_cast<ssize_t>(sizeof datagram))
         return Error{win32::kInvalidWindowHandle,
