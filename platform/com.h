@@ -132,6 +132,27 @@ HRESULT comInitialize(Apartment apartment = Apartment::SingleThreaded);
 // nothing.
 void comUninitialize();
 
+// COM for the calling thread while the object lives.
+class ComScope {
+public:
+    explicit ComScope(Apartment apartment = Apartment::SingleThreaded)
+        : m_result(comInitialize(apartment))
+    {
+    }
+    ~ComScope()
+    {
+        if (succeeded(m_result))
+            comUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+    HRESULT result() const { return m_result; }
+
+private:
+    HRESULT m_result;
+};
+
 // Whether the calling thread has initialised COM.
 bool comInitialized();
 

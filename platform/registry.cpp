@@ -261,8 +261,10 @@ Status Registry::deleteTree(RegistryRoot root, std::string_view key)
 
 Status Registry::update(const std::function<Status(RegistryKeys&)>& change)
 {
-    if (auto folder = ensureFolder(path().parent_path()); !folder)
-        return folder;
+    if (const auto folder = path().parent_path(); !folder.empty()) {
+        if (auto made = ensureFolder(folder); !made)
+            return made;
+    }
     Status outcome;
     auto written = m_profile.edit([&](IniDocument& document) {
         RegistryKeys keys(document);

@@ -34,21 +34,6 @@ std::string hex(platform::HRESULT result)
     return text;
 }
 
-// COM for the calling thread while the registration runs, as installers do.
-class ComScope {
-public:
-    ComScope() : m_result(platform::comInitialize()) {}
-    ~ComScope()
-    {
-        if (platform::succeeded(m_result))
-            platform::comUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    platform::HRESULT m_result;
-};
 
 } // namespace
 
@@ -81,7 +66,7 @@ int runRegsvr(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "lumarc-regsvr: " << files.front() << ": no such file\n";
         return kRegsvrNotLoaded;
     }
-    ComScope com;
+    platform::ComScope com;
     auto library = platform::Library::load(file.string());
     if (!library) {
         err << "lumarc-regsvr: cannot load " << file.string() << ": " << library.error().text

@@ -72,20 +72,6 @@ std::string inquiryField(const uint8_t* data, size_t at, size_t width)
     return text;
 }
 
-class ComScope {
-public:
-    ComScope() : m_result(comInitialize()) {}
-    ~ComScope()
-    {
-        if (succeeded(m_result))
-            comUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT m_result;
-};
 
 // A failed call, said with its result code and what it means.
 int failed(std::ostream& err, const std::string& what, HRESULT result)
