@@ -176,12 +176,17 @@ void AbandonedRequests::release()
     m_count.store(m_requests.size(), std::memory_order_release);
 }
 
+AbandonedRequests::~AbandonedRequests()
+{
+    release();
+    for (auto& request : m_requests)
+        (void)request.release(); // the transport may still write into it
+}
+
 AbandonedRequests& abandonedRequests()
 {
-    // Never destroyed: a request the transport still holds must outlive
-    // everything, even the end of the process.
-    static AbandonedRequests* requests = new AbandonedRequests;
-    return *requests;
+    static AbandonedRequests requests;
+    return requests;
 }
 
 } // namespace lumarc::stidev

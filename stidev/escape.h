@@ -78,6 +78,10 @@ struct PendingRequest {
 // them. Shared by the process; any thread may call.
 class AbandonedRequests {
 public:
+    // Requests still held when the library unloads (only when a client
+    // unloads it by force) are left to the transport, never freed.
+    ~AbandonedRequests();
+
     void add(std::unique_ptr<PendingRequest> request);
     // Frees every request whose completion was signalled.
     void release();

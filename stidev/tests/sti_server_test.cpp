@@ -348,9 +348,9 @@ TEST_F(StiServer, InquiryIsOneDataInRequestIntoTheOutputBuffer)
     uint32_t actual = 0xABCD;
     ASSERT_EQ(dev->Escape(1, escape.bytes(), escape.block.blockSize, reply, sizeof reply, &actual),
               S_OK);
-    EXPECT_EQ(escape.result.status, 1u);
-    EXPECT_EQ(escape.result.scsiStatus, 0u);
-    EXPECT_EQ(escape.result.hostAdapterStatus, 0u);
+    EXPECT_EQ(uint32_t(escape.result.status), 1u);
+    EXPECT_EQ(uint16_t(escape.result.scsiStatus), 0u);
+    EXPECT_EQ(uint16_t(escape.result.hostAdapterStatus), 0u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(reply) + 8, 7), "VELORIN");
     EXPECT_EQ(std::string(reinterpret_cast<char*>(reply) + 16, 10), "ORBIX-4000");
     EXPECT_EQ(actual, 0xABCDu) << "the byte count is not written";
@@ -375,7 +375,7 @@ TEST_F(StiServer, DataOutComesFromTheBlockEvenWhenAnOutputBufferIsGiven)
     ASSERT_EQ(dev->Escape(2, escape.bytes(), escape.block.blockSize, unrelated, sizeof unrelated,
                           nullptr),
               S_OK);
-    EXPECT_EQ(escape.result.status, 1u);
+    EXPECT_EQ(uint32_t(escape.result.status), 1u);
     EXPECT_EQ(m_unit->scanner()->lampTimer(), 42);
     const auto sent = requests();
     ASSERT_EQ(sent.size(), 1u);
@@ -386,7 +386,7 @@ TEST_F(StiServer, DataOutComesFromTheBlockEvenWhenAnOutputBufferIsGiven)
     const uint8_t testUnitReady[] = {0, 0, 0, 0, 0, 0};
     Escape plain(testUnitReady, std::span(page));
     ASSERT_EQ(dev->Escape(0, plain.bytes(), 0, unrelated, sizeof unrelated, nullptr), S_OK);
-    EXPECT_EQ(plain.result.status, 1u);
+    EXPECT_EQ(uint32_t(plain.result.status), 1u);
     const auto after = requests();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(shared::readLe32(after[1].header, 16), 0u);
@@ -413,8 +413,8 @@ TEST_F(StiServer, ScsiStatusesReachTheResultRecord)
         uint8_t reply[96] = {};
         Escape escape(kInquiry, std::span(reply));
         ASSERT_EQ(dev->Escape(1, escape.bytes(), 0, reply, sizeof reply, nullptr), S_OK);
-        EXPECT_EQ(escape.result.status, c.status) << int(c.scsiStatus);
-        EXPECT_EQ(escape.result.scsiStatus, c.scsiStatus);
+        EXPECT_EQ(uint32_t(escape.result.status), c.status) << int(c.scsiStatus);
+        EXPECT_EQ(uint16_t(escape.result.scsiStatus), c.scsiStatus);
         EXPECT_EQ(escape.result.sense[2], c.senseKey);
     }
 }
@@ -448,8 +448,8 @@ TEST_F(StiServer, BlocksThatCannotBeIssuedSendNothing)
                               sizeof reply, nullptr),
                   S_OK)
             << c.what;
-        EXPECT_EQ(big.escape.result.status, 0xFFu) << c.what;
-        EXPECT_EQ(big.escape.result.scsiStatus, 0xEEEE) << c.what << ": only the status is written";
+        EXPECT_EQ(uint32_t(big.escape.result.status), 0xFFu) << c.what;
+        EXPECT_EQ(uint16_t(big.escape.result.scsiStatus), 0xEEEE) << c.what << ": only the status is written";
     }
 
     Escape noResult(kInquiry, std::span(reply));
@@ -465,7 +465,7 @@ TEST_F(StiServer, BlocksThatCannotBeIssuedSendNothing)
     otherKind.block.kind = 3;
     otherKind.result.status = 0x1234;
     EXPECT_EQ(dev->Escape(1, otherKind.bytes(), 0, reply, sizeof reply, nullptr), S_OK);
-    EXPECT_EQ(otherKind.result.status, 0x1234u) << "the result record is not touched";
+    EXPECT_EQ(uint32_t(otherKind.result.status), 0x1234u) << "the result record is not touched";
     EXPECT_TRUE(requests().empty());
 }
 
@@ -483,9 +483,9 @@ TEST_F(StiServer, ASilentUnitTimesOutAndTheRequestOutlivesTheEscape)
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_EQ(dev->Escape(1, escape.bytes(), 0, reply, sizeof reply, nullptr), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
-    EXPECT_EQ(escape.result.status, 0xE4u);
-    EXPECT_EQ(escape.result.hostAdapterStatus, 0x0B);
-    EXPECT_EQ(escape.result.scsiStatus, 0);
+    EXPECT_EQ(uint32_t(escape.result.status), 0xE4u);
+    EXPECT_EQ(uint16_t(escape.result.hostAdapterStatus), 0x0B);
+    EXPECT_EQ(uint16_t(escape.result.scsiStatus), 0);
     EXPECT_EQ(requests().size(), 1u);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
 
@@ -510,14 +510,14 @@ TEST_F(StiServer, ALateReplyFillsTheAbandonedRequestNotTheCallersBuffer)
     std::memset(first, 0x5A, sizeof first);
     Escape timedOut(kInquiry, std::span(first));
     ASSERT_EQ(dev->Escape(1, timedOut.bytes(), 0, first, sizeof first, nullptr), S_OK);
-    EXPECT_EQ(timedOut.result.status, 0xE4u);
+    EXPECT_EQ(uint32_t(timedOut.result.status), 0xE4u);
 
     m_unit->tunnel()->setFaults({});
     std::this_thread::sleep_for(900ms); // the late reply arrives meanwhile
     uint8_t second[96] = {};
     Escape next(kInquiry, std::span(second));
     ASSERT_EQ(dev->Escape(1, next.bytes(), 0, second, sizeof second, nullptr), S_OK);
-    EXPECT_EQ(next.result.status, 1u) << "the connection still works";
+    EXPECT_EQ(uint32_t(next.result.status), 1u) << "the connection still works";
     EXPECT_EQ(std::string(reinterpret_cast<char*>(second) + 8, 7), "VELORIN");
     EXPECT_EQ(first[8], 0x5A) << "the late data did not reach the abandoned buffer";
     manager.reset();
@@ -537,7 +537,7 @@ TEST_F(StiServer, TheTransportLivesWhileAnyObjectDoes)
     uint8_t reply[96] = {};
     Escape escape(kInquiry, std::span(reply));
     ASSERT_EQ(dev->Escape(1, escape.bytes(), 0, reply, sizeof reply, nullptr), S_OK);
-    EXPECT_EQ(escape.result.status, 1u) << "the remaining object still reaches the scanner";
+    EXPECT_EQ(uint32_t(escape.result.status), 1u) << "the remaining object still reaches the scanner";
     dev.reset();
     second.reset();
     EXPECT_FALSE(transportLoaded());
@@ -607,7 +607,7 @@ TEST_F(StiServer, ACClientCallsThroughTheDocumentedSlots)
     ASSERT_EQ(slot<HRESULT(void*, uint32_t, uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t*)>(
                   dev, 8)(dev, 1, escape.bytes(), 32, reply, sizeof reply, nullptr),
               S_OK);
-    EXPECT_EQ(escape.result.status, 1u);
+    EXPECT_EQ(uint32_t(escape.result.status), 1u);
     EXPECT_EQ(slot<HRESULT(void*, uint32_t)>(dev, 10)(dev, 2000), S_OK); // LockDevice
     EXPECT_EQ(slot<uint32_t(void*)>(dev, 2)(dev), 1u);                 // Release
     EXPECT_EQ(slot<uint32_t(void*)>(manager, 2)(manager), 0u);
