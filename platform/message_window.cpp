@@ -535,24 +535,35 @@ WindowHandle findLocalWindow(std::string_view title)
     return 0;
 }
 
-// The runtime folder, checked once for each value of XDG_RUNTIME_DIR: the
-// frequent posts to a titled window of another process cost no look-up.
-Result<std::filesystem::path> checkedRuntimeFolder()
+// The socket address of a titled window of another process. The runtime
+// folder is checked once for each value of XDG_RUNTIME_DIR, and the address
+// of the last title is kept, so the frequent posts to one window cost no
+// look-up and no allocation.
+Result<sockaddr_un> titledWindowAddress(std::string_view title)
 {
     static std::mutex mutex;
     static std::optional<std::string> checkedFor;
     static std::filesystem::path folder;
+    static std::string lastTitle;
+    static sockaddr_un lastAddress{};
     const char* variable = std::getenv("XDG_RUNTIME_DIR");
-    const std::string now = variable != nullptr ? variable : "";
+    const std::string_view now = variable != nullptr ? variable : "";
     std::scoped_lock lock(mutex);
     if (checkedFor != now) {
         auto checked = runtimeFolder();
         if (!checked)
             return checked.error();
         folder = std::move(*checked);
-        checkedFor = now;
+        checkedFor = std::string(now);
+        lastTitle.clear();
     }
-    return folder;
+    if (lastTitle.empty() || lastTitle != title) {
+        lastTitle.clear();
+        if (!fillAddress(linkPath(folder, title), lastAddress))
+            return Error{win32::kFilenameTooLong, "window title too long"};
+        lastTitle = std::string(title);
+    }
+    return lastAddress;
 }
 
 std::shared_ptr<ThreadQueue> ownerOf(WindowHandle window, std::shared_ptr<WindowRecord>* out)
@@ -870,12 +881,9 @@ Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wP
         return noWindow(0);
     if (const WindowHandle local = findLocalWindow(title); local != 0)
         return postMessage(local, message, wParam, 0);
-    auto folder = checkedRuntimeFolder();
-    if (!folder)
-        return folder.error();
-    sockaddr_un address;
-    if (!fillAddress(linkPath(*folder, title), address))
-        return Error{win32::kFilenameTooLong, "window title too long"};
+    auto address = titledWindowAddress(title);
+    if (!address)
+        return address.error();
     // One unbound socket serves every such post of the process; sendto on
     // it is the whole cost, whether a window listens or not.
     static const UniqueFd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -883,11 +891,9 @@ Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wP
         return win32Error("window socket", errno);
     const auto datagram = linkHead(kLinkPost, message, wParam, 0, 0);
     if (::sendto(sender.get(), datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                 reinterpret_cast<sockaddr*>(&address), sizeof address) !=
-        static_cast<ssize_t>(sizeof datagram))
-        return Error{win32::kInvalidWindowHandle,
-                     "no window titled \"" + std::string(title) + "\" takes messages (errno " +
-                         std::to_string(errno) + ")"};
+                 reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) !=
+        static_cast<ssize_t>(datagram.size()))
+        return Error{win32::kInvalidWindowHandle, "no window of that title takes messages"};
     return {};
 }
 
