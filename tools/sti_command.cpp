@@ -162,7 +162,8 @@ int inquiry(IVexEmStiMgr& manager, const STI_DEVICE_INFORMATIONW& record, bool j
             << ",\"hostAdapterStatus\":" << result.hostAdapterStatus << ",\"sense\":["
             << senseJson << "]}\n";
     } else {
-        out << "  Vendor:             " << vendor << "\n"
+        out << "INQUIRY of " << wide(record.pszDeviceDescription) << " through Escape\n"
+            << "  Vendor:             " << vendor << "\n"
             << "  Product:            " << product << "\n"
             << "  Revision:           " << revision << "\n"
             << "  Escape status:      " << hex(result.status, 2) << " (" << statusName(result.status)
