@@ -38,8 +38,8 @@ if command -v strace >/dev/null; then
     done
     kill "$sim"
     wait "$sim" 2>/dev/null || true
-    total() { awk '$NF == "total" { print $4 }' "$1"; }
-    sends() { awk '$NF == "sendto" { print $4 }' "$1"; }
+    total() { awk '$NF == "total" { n = $4 } END { print n + 0 }' "$1"; }
+    sends() { awk '$NF == "sendto" { n = $4 } END { print n + 0 }' "$1"; }
     extra=$(( $(total "$counts/20000") - $(total "$counts/0") ))
     echo "  20000 pairs: $extra more system calls ($(( $(sends "$counts/20000") - $(sends "$counts/0") )) sendto);" \
          "$(awk -v n="$extra" 'BEGIN { printf "%.3f", n / 40000 }') per call (target <= 1)"

@@ -62,18 +62,22 @@ EscapeOutcome executeCommand(const TransportBinding& transport, const ScsiComman
 {
     abandonedRequests().release();
     EscapeOutcome outcome;
-    auto event = platform::Event::create(platform::EventReset::Auto);
-    if (!event) {
-        outcome.status = VEXEM_STATUS_NOT_ISSUED;
-        return outcome;
+    auto request = transport.spare().take();
+    if (!request) {
+        auto event = platform::Event::create(platform::EventReset::Auto);
+        if (!event) {
+            outcome.status = VEXEM_STATUS_NOT_ISSUED;
+            return outcome;
+        }
+        request = std::make_unique<PendingRequest>(std::move(*event));
     }
-    auto request = std::make_unique<PendingRequest>(std::move(*event));
     SRB_ExecSCSICmd& block = request->block;
     block.SRB_Cmd = SC_EXEC_SCSI_CMD;
     block.SRB_Target = DROVIK_TARGET_ID;
     block.SRB_SenseLen = kSenseLength;
     block.SRB_CDBLen = static_cast<uint8_t>(command.cdb.size());
     std::copy(command.cdb.begin(), command.cdb.end(), block.CDBByte);
+    request->data.clear();
     if (command.phase != DataPhase::None) {
         // Data-in starts as the caller's bytes, so that what the scanner
         // does not send stays as it was.
@@ -105,6 +109,7 @@ EscapeOutcome executeCommand(const TransportBinding& transport, const ScsiComman
     std::copy_n(block.SenseArea, outcome.sense.size(), outcome.sense.begin());
     if (command.phase == DataPhase::In)
         std::copy(request->data.begin(), request->data.end(), command.data.begin());
+    transport.spare().put(std::move(request));
     return outcome;
 }
 

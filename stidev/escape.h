@@ -10,6 +10,7 @@
 // Escape returned.
 #pragma once
 
+#include "pending_request.h"
 #include "transport_binding.h"
 
 #include "platform/com.h"
@@ -65,14 +66,6 @@ EscapeOutcome executeCommand(const TransportBinding& transport, const ScsiComman
 // writes the result record (see IVexEmStiDev::Escape).
 platform::HRESULT runEscape(const TransportBinding& transport, uint32_t code,
                             const uint8_t* block, uint8_t* out, uint32_t outSize);
-
-// A request handed to the transport, with everything it may touch.
-struct PendingRequest {
-    explicit PendingRequest(platform::Event event) : done(std::move(event)) {}
-    SRB_ExecSCSICmd block{};
-    platform::Event done;
-    std::vector<uint8_t> data;
-};
 
 // The requests escapes stopped waiting for, until the transport completes
 // them. Shared by the process; any thread may call.

@@ -12,6 +12,8 @@
 // its connection and completes every request it still held.
 #pragma once
 
+#include "pending_request.h"
+
 #include "platform/library.h"
 #include "platform/result.h"
 #include "scsinet/aspi.h"
@@ -41,6 +43,9 @@ public:
     // Hands a request block to the transport (SendASPI32Command).
     uint32_t send(SRB_ExecSCSICmd& block) const { return m_send(&block); }
 
+    // The completed request kept for the next escape on this binding.
+    SpareRequest& spare() const { return m_spare; }
+
 private:
     using SupportInfo = uint32_t();
     using SupportInfo2 = uint32_t(const char*);
@@ -56,6 +61,7 @@ private:
     Send* m_send;
     std::string m_unitAddress;
     std::string m_scannerModel;
+    mutable SpareRequest m_spare;
 };
 
 // One object's reference to the shared binding.
