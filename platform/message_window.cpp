@@ -20,9 +20,9 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -557,7 +557,7 @@ Result<sockaddr_un> titledWindowAddress(std::string_view title)
         checkedFor = std::string(now);
         lastTitle.clear();
     }
-    if (lastTitle.empty() || lastTitle != title) {
+    if (lastTitle != title) { // never equal after a failure: titles are not empty
         lastTitle.clear();
         if (!fillAddress(linkPath(folder, title), lastAddress))
             return Error{win32::kFilenameTooLong, "window title too long"};
