@@ -26,15 +26,46 @@ std::string lower(std::string_view text)
 
 fs::path moduleFolder(const void* address)
 {
+    return modulePath(address).parent_path();
+}
+
+// The files load() tries for a Linux library name without a folder, in
+// order; the plain name last (the loader's own search).
+std::vector<std::string> candidatesFor(const std::string& name, const void* requester)
+{
+    std::vector<std::string> candidates{(programFolder() / name).string()};
+    if (const fs::path folder = moduleFolder(requester); !folder.empty())
+        candidates.push_back((folder / name).string());
+    return candidates;
+}
+
+} // namespace
+
+fs::path modulePath(const void* address)
+{
     Dl_info info{};
     if (address == nullptr || ::dladdr(address, &info) == 0 || info.dli_fname == nullptr)
         return {};
     std::error_code ec;
-    const fs::path module = fs::canonical(info.dli_fname, ec);
-    return ec ? fs::path() : module.parent_path();
+    fs::path module = fs::canonical(info.dli_fname, ec);
+    return ec ? fs::path() : module;
 }
 
-} // namespace
+bool libraryLoaded(std::string_view windowsName, const void* requester)
+{
+    const std::string name = linuxLibraryName(windowsName);
+    std::vector<std::string> candidates;
+    if (name.find('/') == std::string::npos)
+        candidates = candidatesFor(name, requester);
+    candidates.push_back(name);
+    for (const std::string& candidate : candidates) {
+        if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+            ::dlclose(handle); // the reference RTLD_NOLOAD added
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string linuxLibraryName(std::string_view windowsName)
 {
@@ -61,16 +92,13 @@ Result<Library> Library::load(std::string_view windowsName, const void* requeste
             return Library(handle, name);
         return Error{win32::kModNotFound, std::string("load ") + name + ": " + ::dlerror()};
     }
-    std::vector<fs::path> candidates{programFolder() / name};
-    if (const fs::path folder = moduleFolder(requester); !folder.empty())
-        candidates.push_back(folder / name);
-    for (const auto& candidate : candidates) {
+    for (const std::string& candidate : candidatesFor(name, requester)) {
         std::error_code ec;
         if (!fs::exists(candidate, ec))
             continue;
         if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL))
-            return Library(handle, candidate.string());
-        return Error{win32::kBadExeFormat, std::string("load ") + candidate.string() + ": " +
+            return Library(handle, candidate);
+        return Error{win32::kBadExeFormat, "load " + candidate + ": " +
                                                ::dlerror()};
     }
     if (void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL))

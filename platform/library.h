@@ -8,6 +8,7 @@
 
 #include "result.h"
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,15 @@ namespace lumarc::platform {
 
 // The Linux file name for a Windows library name.
 std::string linuxLibraryName(std::string_view windowsName);
+
+// The full path of the loaded module (program or library) that contains
+// address; empty when there is none.
+std::filesystem::path modulePath(const void* address);
+
+// Whether the library that load(windowsName) would find, asked from the
+// module containing requester, is loaded in this process now. Loads
+// nothing.
+bool libraryLoaded(std::string_view windowsName, const void* requester);
 
 class Library {
 public:

@@ -77,3 +77,20 @@ MemoryHandle localFree(MemoryHandle block)
 }
 
 } // namespace lumarc::platform
+
+extern "C" void* lumarc_LocalAlloc(uint32_t flags, size_t size)
+{
+    using namespace lumarc::platform;
+    const auto zero = (flags & static_cast<uint32_t>(BlockFlags::ZeroInit)) != 0;
+    return globalLock(localAlloc(zero ? BlockFlags::ZeroInit : BlockFlags::None, size));
+}
+
+extern "C" void* lumarc_LocalFree(void* block)
+{
+    using namespace lumarc::platform;
+    if (block == nullptr)
+        return nullptr;
+    // The block's header stands right before the address handed out.
+    auto* handle = static_cast<Header*>(block) - 1;
+    return localFree(handle) == nullptr ? nullptr : block;
+}

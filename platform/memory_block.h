@@ -30,3 +30,13 @@ MemoryHandle localAlloc(BlockFlags flags, size_t size);
 MemoryHandle localFree(MemoryHandle block);
 
 } // namespace lumarc::platform
+
+// The C exports for fixed local blocks, which clients in any language use
+// to free what a library handed out: the address is the block itself (no
+// lock step). flags 0x40 fills the block with zeros. lumarc_LocalFree takes
+// exactly an address that lumarc_LocalAlloc returned and gives NULL on
+// success (and for NULL); another address is refused and returned.
+extern "C" {
+void* lumarc_LocalAlloc(uint32_t flags, size_t size);
+void* lumarc_LocalFree(void* block);
+}

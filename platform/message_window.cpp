@@ -13,13 +13,16 @@
 #include "unique_fd.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -202,22 +205,32 @@ bool linkAlive(const std::string& path)
            ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message, uintptr_t wParam,
-                        uintptr_t dwData, std::span<const uint8_t> data)
+// The fixed head of a cross-process datagram.
+std::array<uint8_t, kLinkHead> linkHead(uint32_t kind, uint32_t message, uintptr_t wParam,
+                                        uintptr_t dwData, size_t dataSize)
 {
-    sockaddr_un address;
-    if (!fillAddress(path, address))
-        return Error{win32::kFilenameTooLong, "window socket path too long"};
-    std::vector<uint8_t> datagram(kLinkHead + data.size(), 0);
-    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&datagram[at], &v, 4); };
-    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(&datagram[at], &v, 8); };
+    std::array<uint8_t, kLinkHead> head{};
+    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(head.data() + at, &v, 4); };
+    const auto put64 = [&](size_t at, uint64_t v) { std::memcpy(head.data() + at, &v, 8); };
     put32(0, kLinkMagic);
     put32(4, kind);
     put32(8, message);
     put64(16, wParam);
     put64(24, 0); // lParam: never a pointer across processes
     put64(32, dwData);
-    put32(40, static_cast<uint32_t>(data.size()));
+    put32(40, static_cast<uint32_t>(dataSize));
+    return head;
+}
+
+Status sendLinkDatagram(const std::string& path, uint32_t kind, uint32_t message, uintptr_t wParam,
+                        uintptr_t dwData, std::span<const uint8_t> data)
+{
+    sockaddr_un address;
+    if (!fillAddress(path, address))
+        return Error{win32::kFilenameTooLong, "window socket path too long"};
+    const auto head = linkHead(kind, message, wParam, dwData, data.size());
+    std::vector<uint8_t> datagram(head.begin(), head.end());
+    datagram.resize(kLinkHead + data.size());
     if (!data.empty())
         std::memcpy(&datagram[kLinkHead], data.data(), data.size());
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -512,6 +525,47 @@ Take takeMessage(const std::shared_ptr<ThreadQueue>& queue, Message& out, bool w
     }
 }
 
+// A live titled window of this process, or 0.
+WindowHandle findLocalWindow(std::string_view title)
+{
+    std::scoped_lock lock(registry().mutex);
+    for (const auto& [handle, record] : registry().windows)
+        if (!record->remote && record->title == title && !record->owner.expired())
+            return handle;
+    return 0;
+}
+
+// The socket address of a titled window of another process. The runtime
+// folder is checked once for each value of XDG_RUNTIME_DIR, and the address
+// of the last title is kept, so the frequent posts to one window cost no
+// look-up and no allocation.
+Result<sockaddr_un> titledWindowAddress(std::string_view title)
+{
+    static std::mutex mutex;
+    static std::optional<std::string> checkedFor;
+    static std::filesystem::path folder;
+    static std::string lastTitle;
+    static sockaddr_un lastAddress{};
+    const char* variable = std::getenv("XDG_RUNTIME_DIR");
+    const std::string_view now = variable != nullptr ? variable : "";
+    std::scoped_lock lock(mutex);
+    if (checkedFor != now) {
+        auto checked = runtimeFolder();
+        if (!checked)
+            return checked.error();
+        folder = std::move(*checked);
+        checkedFor = std::string(now);
+        lastTitle.clear();
+    }
+    if (lastTitle != title) { // never equal after a failure: titles are not empty
+        lastTitle.clear();
+        if (!fillAddress(linkPath(folder, title), lastAddress))
+            return Error{win32::kFilenameTooLong, "window title too long"};
+        lastTitle = std::string(title);
+    }
+    return lastAddress;
+}
+
 std::shared_ptr<ThreadQueue> ownerOf(WindowHandle window, std::shared_ptr<WindowRecord>* out)
 {
     auto record = registry().find(window);
@@ -800,11 +854,10 @@ WindowHandle findWindow(std::string_view title)
 {
     if (title.empty())
         return 0;
+    if (const WindowHandle local = findLocalWindow(title); local != 0)
+        return local;
     {
         std::scoped_lock lock(registry().mutex);
-        for (const auto& [handle, record] : registry().windows)
-            if (!record->remote && record->title == title && !record->owner.expired())
-                return handle;
         for (const auto& [handle, record] : registry().windows)
             if (record->remote && record->title == title && linkAlive(record->socketPath))
                 return handle;
@@ -820,6 +873,28 @@ WindowHandle findWindow(std::string_view title)
     record->socketPath = path;
     record->remote = true;
     return registry().add(record);
+}
+
+Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wParam)
+{
+    if (title.empty())
+        return noWindow(0);
+    if (const WindowHandle local = findLocalWindow(title); local != 0)
+        return postMessage(local, message, wParam, 0);
+    auto address = titledWindowAddress(title);
+    if (!address)
+        return address.error();
+    // One unbound socket serves every such post of the process; sendto on
+    // it is the whole cost, whether a window listens or not.
+    static const UniqueFd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sender)
+        return win32Error("window socket", errno);
+    const auto datagram = linkHead(kLinkPost, message, wParam, 0, 0);
+    if (::sendto(sender.get(), datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) !=
+        static_cast<ssize_t>(datagram.size()))
+        return Error{win32::kInvalidWindowHandle, "no window of that title takes messages"};
+    return {};
 }
 
 } // namespace lumarc::platform

@@ -148,4 +148,13 @@ bool waitHandlingSends(const Event& event, std::chrono::milliseconds timeout);
 // when there is none.
 WindowHandle findWindow(std::string_view title);
 
+// Finds the window with this title and posts to it in one step, with
+// lParam 0 and without waiting: the counterpart of posting to the window
+// that findWindow(title) names. Fails with 1400 when there is no such window
+// or, for a window of another process, when its queue cannot take the
+// message now (it is dropped). A window of another process costs one
+// datagram send, whether it exists or not; a window of this process is
+// preferred.
+Status postMessageToTitle(std::string_view title, uint32_t message, uintptr_t wParam = 0);
+
 } // namespace lumarc::platform

@@ -281,6 +281,11 @@ Status Profile::writeSection(std::string_view section, const std::vector<Profile
                   [&](IniDocument& doc) { return doc.replaceSection(section, entries); });
 }
 
+Status Profile::edit(const std::function<bool(IniDocument&)>& change)
+{
+    return modify("edit", [&](IniDocument& doc) { return change(doc); });
+}
+
 Status Profile::flush() const
 {
     const fs::path target = writeTarget(m_path);

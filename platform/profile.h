@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <span>
 #include <string_view>
@@ -94,6 +95,10 @@ public:
     Status eraseSection(std::string_view section);
     // Replaces the section's lines where they stand, or appends the section.
     Status writeSection(std::string_view section, const std::vector<ProfileEntry>& entries);
+    // Several changes in one atomic step: change runs on the file's current
+    // contents and returns whether it changed them; nothing is written when
+    // it returns false. It must not touch this file by other means.
+    Status edit(const std::function<bool(IniDocument&)>& change);
 
     // Makes the file and its folder entry durable (fsync of both). Writes are
     // visible to other processes as soon as they return; flush is about

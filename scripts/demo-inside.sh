@@ -79,4 +79,14 @@ page=$(mktemp --suffix=.png)
 rm -f "$page"
 
 echo
+echo "== The still-image device server, registered in this demo's configuration,"
+echo "   serves the current unit's scanner: lumarc sti goes through COM and Escape"
+"$bin/lumarc-regsvr" "$bin/libquentysti.so"
+"$bin/lumarc-ini" set --settings Common Current 1
+"$bin/lumarc-ini" set --settings 1 IP "$unit"
+"$bin/lumarc-ini" set --settings 1 Scanner ORBIX-4000
+"$bin/lumarc" sti list
+"$bin/lumarc" sti inquiry
+
+echo
 echo "demo: done"

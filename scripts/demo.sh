@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target lumarc lumarc-ini lumarc-unitsim lumarc-scan drovik32
+cmake --build --preset default --target lumarc lumarc-ini lumarc-unitsim lumarc-scan drovik32 \
+    quentysti lumarc-regsvr
 
 exec cmake/run-in-netns.sh sh scripts/demo-inside.sh build/default/bin

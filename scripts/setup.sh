@@ -8,7 +8,7 @@ PACKAGES="
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libpng-dev libsystemd-dev dbus-daemon
-    iproute2 util-linux procps
+    iproute2 util-linux procps strace
 "
 
 missing=""

@@ -91,6 +91,10 @@ constexpr uint32_t kRefreshRequest = 0x8100;
 constexpr std::string_view kEventModuleTitle = "Kicklet";
 constexpr std::string_view kRefreshPending = "0";
 constexpr std::string_view kRefreshDone = "1";
+// The still-image device server posts these to the same window around each
+// scanner command, so that the event module can tell the unit's panel.
+constexpr uint32_t kScannerChannelTaken = 0x8200;
+constexpr uint32_t kScannerChannelFree = 0x8201;
 constexpr std::chrono::milliseconds kRefreshPollInterval{100};
 // (SearchBox + MonIf + 5) seconds: 20000 ms with the defaults.
 std::chrono::milliseconds refreshWaitLimit(uint32_t searchBoxSeconds, uint32_t monIfSeconds);

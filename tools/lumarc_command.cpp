@@ -2,6 +2,7 @@
 #include "lumarc_command.h"
 
 #include "event_module_commands.h"
+#include "sti_command.h"
 
 #include "mgmt/zorvan.h"
 #include "platform/console.h"
@@ -86,12 +87,20 @@ Commands (A: needs the administrator PIN):
        fp-image FILE | fp-sensor FILE | lan-speed BYTES | mode on|off |
        init (A) | devinfo HEX24 (A)       operator tests
 
+The scanner of the current unit ([Common] Current of Quenty.ini), through
+the still-image device server (register libquentysti.so with lumarc-regsvr
+first; -u does not apply):
+  sti list                   the device record the server hands out
+  sti inquiry                INQUIRY through Escape: vendor, product,
+                             revision, escape status, SCSI status, sense
+
 PINs are never echoed. Exit status: 0 success, 1 failure (the library's
 result code and its meaning are printed), 2 a wrong command line.
 )";
 
 struct Options {
     std::string unit;
+    bool unitGiven = false; // by -u or --unit, not by $LUMARC_UNIT
     std::optional<std::string> pin;
     std::optional<std::string> userPin;
     std::optional<std::string> newPin;
@@ -115,35 +124,6 @@ struct CommandFailure {
     uint32_t result;
 };
 
-std::string jsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
 
 // Text of a fixed-width field: up to the first NUL, never past the width.
 std::string fieldText(const char* field, size_t width)
@@ -788,8 +768,16 @@ int Session::run()
 const std::map<std::string, std::function<void(Options&, const std::string&)>>& valueOptions()
 {
     static const std::map<std::string, std::function<void(Options&, const std::string&)>> options{
-        {"--unit", [](Options& o, const std::string& v) { o.unit = v; }},
-        {"-u", [](Options& o, const std::string& v) { o.unit = v; }},
+        {"--unit",
+         [](Options& o, const std::string& v) {
+             o.unit = v;
+             o.unitGiven = true;
+         }},
+        {"-u",
+         [](Options& o, const std::string& v) {
+             o.unit = v;
+             o.unitGiven = true;
+         }},
         {"--pin", [](Options& o, const std::string& v) { o.pin = v; }},
         {"--user-pin", [](Options& o, const std::string& v) { o.userPin = v; }},
         {"--new-pin", [](Options& o, const std::string& v) { o.newPin = v; }},
@@ -807,6 +795,36 @@ const std::map<std::string, std::function<void(Options&, const std::string&)>>& 
 }
 
 } // namespace
+
+std::string jsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
 
 std::string describeResult(uint32_t result)
 {
@@ -901,8 +919,11 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
         }
         if (options.words.empty())
             throw UsageError("no command given");
+        if (options.words.front() == "sti" && options.unitGiven)
+            throw UsageError("sti serves the current unit of the shared settings file; -u does "
+                             "not apply");
         static const std::set<std::string> kWithoutUnit = {"discover", "events", "refresh",
-                                                           "report-error"};
+                                                           "report-error", "sti"};
         const bool needsUnit = !kWithoutUnit.contains(options.words.front());
         if (needsUnit && options.unit.empty())
             throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
@@ -910,6 +931,10 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
         err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
         return kLumarcUsage;
     }
+
+    // The still-image server needs no management library.
+    if (options.words.front() == "sti")
+        return runSti(options.words, options.json, out, err);
 
     if (const int32_t started = Zorvan_Startup(0, 0); started != 0) {
         err << "lumarc: the management library did not start (" << started << ")\n";

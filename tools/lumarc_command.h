@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumarc::tools {
@@ -22,5 +23,8 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
 
 // The meaning of a library result, for messages ("wrong PIN", ...).
 std::string describeResult(uint32_t result);
+
+// text as a JSON string literal, quotes included.
+std::string jsonString(std::string_view text);
 
 } // namespace lumarc::tools

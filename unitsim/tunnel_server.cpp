@@ -114,10 +114,12 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer,
             break;
         ScsiResult result;
         if (faults.failOpcode && cdbLength > 0 && header[24] == *faults.failOpcode) {
-            result.status = 0x02;
-            result.sense[0] = 0x70;
-            result.sense[2] = 0x04; // HARDWARE ERROR
-            result.sense[7] = 10;
+            result.status = faults.failStatus;
+            if (result.status == 0x02) {
+                result.sense[0] = 0x70;
+                result.sense[2] = 0x04; // HARDWARE ERROR
+                result.sense[7] = 10;
+            }
             result.dataIn.assign(inLength, 0);
         } else {
             result = m_scanner.execute(std::span(header).subspan(24, cdbLength), dataOut,

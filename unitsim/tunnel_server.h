@@ -29,6 +29,7 @@ struct TunnelFaults {
     bool silent = false;                  // read requests, never answer
     std::optional<size_t> closeAfter;     // send only this many reply bytes, then close
     std::optional<uint8_t> failOpcode;    // CHECK CONDITION (hardware error) for this opcode
+    uint8_t failStatus = 0x02;            // the status failOpcode gets (0x08: BUSY, no sense)
     std::chrono::milliseconds delay{0};   // answer late
 };
 

@@ -318,6 +318,7 @@ TEST_F(TwoProcesses, FindPostAndCopyDataReachAWindowOfAnotherProcess)
     }
     EXPECT_FALSE(postMessage(remote, kAdd, 5, 99)) << "no pointers across processes";
     ASSERT_TRUE(postMessage(remote, kAdd, 5));
+    ASSERT_TRUE(postMessageToTitle(title, kAdd, 6));
     const std::string text = "E-12 paper jam";
     ASSERT_TRUE(sendCopyData(remote, 0, 3,
                              std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())));
@@ -327,11 +328,39 @@ TEST_F(TwoProcesses, FindPostAndCopyDataReachAWindowOfAnotherProcess)
     while (std::fgets(line, sizeof line, lines) != nullptr)
         all += line;
     std::fclose(lines);
-    EXPECT_EQ(all, "post " + std::to_string(kAdd) + " 5\ncopy 3 E-12 paper jam\nstop\n");
+    EXPECT_EQ(all, "post " + std::to_string(kAdd) + " 5\npost " + std::to_string(kAdd) +
+                       " 6\ncopy 3 E-12 paper jam\nstop\n");
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(isWindow(remote)) << "the window went with its process";
+    const Status stale = postMessageToTitle(title, kAdd);
+    ASSERT_FALSE(stale) << "its socket file is left, but nobody listens";
+    EXPECT_EQ(stale.error().code, 1400u);
+}
+
+TEST_F(TwoProcesses, PostingByTitlePrefersAWindowOfThisProcessAndPostsNothingWithoutOne)
+{
+    std::promise<std::pair<uint32_t, uintptr_t>> got;
+    WindowThread local(
+        [&](WindowHandle, uint32_t m, uintptr_t wp, intptr_t lp) -> intptr_t {
+            if (m == kAdd)
+                got.set_value({static_cast<uint32_t>(lp), wp});
+            return 0;
+        },
+        "LumarcLocalTitle");
+    ASSERT_NE(local.window(), 0u);
+    ASSERT_TRUE(postMessageToTitle("LumarcLocalTitle", kAdd, 9));
+    auto future = got.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(future.get(), (std::pair<uint32_t, uintptr_t>{0, 9}));
+
+    const Status absent = postMessageToTitle("NoSuchTitle", kAdd);
+    ASSERT_FALSE(absent);
+    EXPECT_EQ(absent.error().code, 1400u);
+    Message message;
+    EXPECT_FALSE(peekMessage(message)) << "nothing lands in the caller's own queue";
+    EXPECT_FALSE(postMessageToTitle("", kAdd));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// Error numbers, language, events, libraries, memory blocks, folders, ticks
-// and debug output.
+// Error numbers, language, events, libraries, memory blocks, text encoding,
+// folders, ticks and debug output.
 #include "platform/debug_output.h"
 #include "platform/error_codes.h"
 #include "platform/event.h"
@@ -8,6 +8,7 @@
 #include "platform/language.h"
 #include "platform/library.h"
 #include "platform/memory_block.h"
+#include "platform/text_encoding.h"
 #include "platform/tick_count.h"
 #include "temp_folder.h"
 
@@ -166,6 +167,67 @@ TEST(MemoryBlocks, AllocateLockAndFree)
     EXPECT_EQ(globalFree(block), nullptr);
     EXPECT_EQ(globalFree(nullptr), nullptr);
     EXPECT_EQ(localFree(localAlloc(BlockFlags::None, 1)), nullptr);
+}
+
+TEST(MemoryBlocks, TheCExportsHandOutAndTakeBackTheBlockItself)
+{
+    auto* bytes = static_cast<unsigned char*>(lumarc_LocalAlloc(0x40, 300));
+    ASSERT_NE(bytes, nullptr);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(bytes[i], 0);
+    std::memset(bytes, 0xAB, 300); // all of it is the caller's
+    EXPECT_EQ(lumarc_LocalFree(bytes), nullptr);
+    EXPECT_EQ(lumarc_LocalFree(nullptr), nullptr);
+    // A heap block that did not come from lumarc_LocalAlloc is refused.
+    alignas(std::max_align_t) unsigned char stray[64] = {};
+    EXPECT_EQ(lumarc_LocalFree(stray + 32), stray + 32);
+}
+
+TEST(Libraries, ModulePathAndLoadedStateFollowTheLoader)
+{
+    EXPECT_EQ(modulePath(reinterpret_cast<const void*>(&programFolder)).filename(),
+              "liblumarcplatform.so");
+    EXPECT_TRUE(modulePath(nullptr).empty());
+    EXPECT_FALSE(libraryLoaded("LUMTESTLIB.DLL", nullptr));
+    {
+        auto library = Library::load("LUMTESTLIB.DLL");
+        ASSERT_TRUE(library);
+        EXPECT_TRUE(libraryLoaded("LUMTESTLIB.DLL", nullptr));
+        EXPECT_TRUE(libraryLoaded(library->path(), nullptr));
+    }
+    EXPECT_FALSE(libraryLoaded("LUMTESTLIB.DLL", nullptr)) << "checking loaded nothing";
+}
+
+TEST(TextEncoding, Utf8AndUtf16RoundTripAndBadBytesBecomeReplacements)
+{
+    const struct {
+        const char* utf8;
+        std::u16string utf16;
+    } good[] = {
+        {"", u""},
+        {"ORBIX-4000 on NET", u"ORBIX-4000 on NET"},
+        {"Gerät", u"Ger\u00E4t"},
+        {"\xE3\x82\xB9\xE3\x82\xAD\xE3\x83\xA3\xE3\x83\x8A", u"\u30B9\u30AD\u30E3\u30CA"},
+        {"\xF0\x9F\x93\xA0", u"\U0001F4E0"}, // outside the basic plane: a surrogate pair
+    };
+    for (const auto& c : good) {
+        EXPECT_EQ(ansiToWide(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(wideToAnsi(c.utf16), c.utf8) << c.utf8;
+    }
+    const struct {
+        std::string utf8;
+        std::u16string utf16;
+    } bad[] = {
+        {"a\x80" "b", u"a\uFFFDb"},         // a lone continuation byte
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},       // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"}, // an encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // above U+10FFFF
+        {"\xE3\x82", u"\uFFFD"},              // cut off at the end
+        {"\xE3\x82x", u"\uFFFDx"},            // cut off in the middle
+    };
+    for (const auto& c : bad)
+        EXPECT_EQ(ansiToWide(c.utf8), c.utf16) << ::testing::PrintToString(c.utf8);
+    EXPECT_EQ(wideToAnsi(u"a\xD800" u"b"), "a\xEF\xBF\xBD" "b") << "an unpaired surrogate";
 }
 
 TEST(Folders, FollowTheEnvironment)

@@ -4,6 +4,7 @@
 #include "platform/unit_address.h"
 #include "shared/settings_file.h"
 #include "tools/lumarc_command.h"
+#include "tools/regsvr_command.h"
 #include "unitsim/simulated_unit.h"
 
 #include <gtest/gtest.h>
@@ -228,6 +229,55 @@ TEST_F(LumarcCommand, WrongCommandLinesAreUsageErrors)
         EXPECT_NE(o.err.find("lumarc --help"), std::string::npos);
     }
     EXPECT_EQ(run({"--pin", "-", "users"}, "").code, kLumarcUsage) << "no PIN on stdin";
+}
+
+// lumarc sti goes through COM to the still-image server, which serves the
+// current unit of the shared settings file.
+TEST_F(LumarcCommand, StiListsTheDeviceAndRunsAnInquiryThroughTheServer)
+{
+    const auto sti = [](std::vector<std::string> args) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        const int code = runLumarc(args, in, out, err);
+        return Outcome{code, out.str(), err.str()};
+    };
+    const Outcome unregistered = sti({"sti", "list"});
+    EXPECT_EQ(unregistered.code, kLumarcFailed);
+    EXPECT_NE(unregistered.err.find("0x80040154"), std::string::npos) << unregistered.err;
+    EXPECT_NE(unregistered.err.find("lumarc-regsvr"), std::string::npos) << unregistered.err;
+
+    std::ostringstream quiet;
+    ASSERT_EQ(runRegsvr({(platform::programFolder() / "libquentysti.so").string()}, quiet, quiet),
+              kRegsvrOk)
+        << quiet.str();
+    shared::SettingsFile settings;
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(settings.write("1", "IP", kUnit));
+
+    const Outcome list = sti({"sti", "list"});
+    ASSERT_EQ(list.code, kLumarcOk) << list.err;
+    for (const char* part : {"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", "VELORIN",
+                             "ORBIX-4000 on NET", "\\\\.\\Usbscan0"})
+        EXPECT_NE(list.out.find(part), std::string::npos) << part << "\n" << list.out;
+
+    const Outcome inquiry = sti({"--json", "sti", "inquiry"});
+    ASSERT_EQ(inquiry.code, kLumarcOk) << inquiry.err;
+    EXPECT_EQ(inquiry.out, "{\"vendor\":\"VELORIN\",\"product\":\"ORBIX-4000\",\"revision\":"
+                           "\"1.07\",\"status\":1,\"scsiStatus\":0,\"hostAdapterStatus\":0,"
+                           "\"sense\":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]}\n");
+    ASSERT_EQ(m_unit->tunnel()->requests().size(), 1u);
+
+    unitsim::TunnelFaults busy;
+    busy.failOpcode = 0x12;
+    busy.failStatus = 0x08;
+    m_unit->tunnel()->setFaults(busy);
+    const Outcome refused = sti({"sti", "inquiry"});
+    EXPECT_EQ(refused.code, kLumarcFailed);
+    EXPECT_NE(refused.out.find("0x05 (scanner busy)"), std::string::npos) << refused.out;
+
+    EXPECT_EQ(sti({"sti"}).code, kLumarcUsage);
+    EXPECT_EQ(sti({"sti", "scan"}).code, kLumarcUsage);
+    EXPECT_EQ(sti({"-u", kUnit, "sti", "list"}).code, kLumarcUsage) << "the current unit only";
 }
 
 } // namespace
