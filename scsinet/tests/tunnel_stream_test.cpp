@@ -190,20 +190,28 @@ const Misbehaviour kMisbehaviours[] = {
      false},
     {"a duplicate reply",
      [](size_t index, int fd) {
-         answerFollowUp(index, fd);
-         if (index == 1)
-             answerFollowUp(index, fd);
+         if (index != 1)
+             return answerFollowUp(index, fd);
+         auto twice = reply(1, 96);
+         const auto again = twice;
+         twice.resize(twice.size() * 2);
+         std::copy(again.begin(), again.end(), twice.begin() + static_cast<ptrdiff_t>(again.size()));
+         send(fd, twice); // both there before the next request goes out
      },
      false},
     {"a duplicate whose rest comes after the next request",
      [](size_t index, int fd) {
-         answerFollowUp(index, fd);
-         if (index == 1) {
-             const auto again = reply(1, 96);
-             send(fd, std::vector<uint8_t>(again.begin(), again.begin() + 50));
-             pause(50ms); // the PC sends the next request meanwhile
-             send(fd, std::vector<uint8_t>(again.begin() + 50, again.end()));
-         }
+         if (index != 1)
+             return answerFollowUp(index, fd);
+         // The reply and the start of its duplicate in one segment: they
+         // are there before the next request goes out, the rest is not.
+         auto bytes = reply(1, 96);
+         const auto again = reply(1, 96);
+         bytes.resize(bytes.size() + 50);
+         std::copy(again.begin(), again.begin() + 50, bytes.end() - 50);
+         send(fd, bytes);
+         pause(50ms); // the PC sends the next request meanwhile
+         send(fd, std::vector<uint8_t>(again.begin() + 50, again.end()));
      },
      false},
     {"a short stray reply before the real one",
