@@ -13,6 +13,7 @@
 #include "platform/language.h"
 #include "platform/memory_block.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/unit_address.h"
 
 #include <csignal>
@@ -30,9 +31,11 @@ constexpr int32_t kTriggerPortTaken = 10048;
 // flooding the window cannot make it grow without bound.
 constexpr size_t kMaxDeferred = 256;
 constexpr size_t kAddressCapacity = 128;
-// Where an installer records the error-guide files' folder.
+// Where an installer records the error-guide files' folder (at most 199
+// characters are taken, as the system always has).
 constexpr std::string_view kErrorGuideKey =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\KemrGuid.exe";
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\KemrGuid.exe";
+constexpr size_t kErrorGuidePathMax = 199;
 
 const shared::StringTable::Builtin kBuiltin = {
     {text::kCaption, "Lumarc Event Module"},
@@ -50,13 +53,12 @@ std::string fieldText(const char* field, size_t size)
 
 std::optional<std::filesystem::path> registeredErrorGuideFolder()
 {
-    const platform::Profile registry(platform::appDataFolder() / "Velorin" /
-                                     "registry.ini");
-    char path[200] = {};
-    registry.readString(kErrorGuideKey, "Path", "", path, sizeof path);
-    if (path[0] == '\0')
+    auto path = platform::Registry().value(platform::RegistryRoot::LocalMachine, kErrorGuideKey,
+                                           "Path");
+    if (!path || path->empty())
         return std::nullopt;
-    return std::filesystem::path(path);
+    path->resize(std::min(path->size(), kErrorGuidePathMax));
+    return std::filesystem::path(*path);
 }
 
 } // namespace

@@ -38,9 +38,9 @@ constexpr size_t kEventMapSize = 10;
 constexpr std::string_view kTransportMutex = "Drovik32MutexObject";
 
 constexpr uint32_t kButtonEvent = 0x8001;
-constexpr uint32_t kRefreshRequest = 0x8100;
-constexpr uint32_t kScannerLocked = 0x8200;
-constexpr uint32_t kScannerUnlocked = 0x8201;
+constexpr uint32_t kRefreshRequest = shared::kRefreshRequest;
+constexpr uint32_t kScannerLocked = shared::kScannerChannelTaken;
+constexpr uint32_t kScannerUnlocked = shared::kScannerChannelFree;
 constexpr uint32_t kErrorReport = 0x8300;
 constexpr uint32_t kSignal = 0x8400; // wParam: the signal number
 

@@ -10,6 +10,7 @@
 #include "platform/net_socket.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/shared_memory.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
@@ -44,6 +45,15 @@ template <class Condition> bool eventually(Condition condition, std::chrono::mil
         std::this_thread::sleep_for(20ms);
     }
     return true;
+}
+
+// What an installer of the error-guide files records.
+Status registerErrorGuides(const fs::path& folder)
+{
+    return platform::Registry().setValue(
+        platform::RegistryRoot::LocalMachine,
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\KemrGuid.exe", "Path",
+        folder.string());
 }
 
 class KickletProgram : public ::testing::Test {
@@ -248,10 +258,7 @@ TEST_F(KickletProgram, ScannerErrorReportsReachThePanelThroughTheErrorGuide)
 {
     lumarc::testing::TempFolder guides;
     std::ofstream(guides.path() / "KEMRGUID.ini") << "[ErType]\n5a038001=Close the cover\n";
-    ASSERT_TRUE(platform::Profile(platform::appDataFolder() / "Velorin" / "registry.ini")
-                    .writeString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
-                                 "\\App Paths\\KemrGuid.exe",
-                                 "Path", guides.path().string()));
+    ASSERT_TRUE(registerErrorGuides(guides.path()));
     ::setenv("LANG", "C", 1);
     start();
     ASSERT_TRUE(m_file.writeNumber("Common", key::kCurrent, 1));
@@ -304,10 +311,7 @@ TEST_F(KickletProgram, TheLumarcCommandRefreshesAndReportsThroughIt)
 
     lumarc::testing::TempFolder guides;
     std::ofstream(guides.path() / "KEMRGUID.ini") << "[ErType]\n00044400=Replace the lamp\n";
-    ASSERT_TRUE(platform::Profile(platform::appDataFolder() / "Velorin" / "registry.ini")
-                    .writeString("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
-                                 "\\App Paths\\KemrGuid.exe",
-                                 "Path", guides.path().string()));
+    ASSERT_TRUE(registerErrorGuides(guides.path()));
     ASSERT_TRUE(m_file.writeNumber("Common", key::kCurrent, 1));
     unitsim::SimulatedUnit& current = m_file.unit(1, "").ip == "127.0.0.2" ? *m_first : *m_second;
     std::tie(code, text) = lumarc("report-error '04 44 00 07'", m_sandbox.root());
@@ -316,6 +320,25 @@ TEST_F(KickletProgram, TheLumarcCommandRefreshesAndReportsThroughIt)
     EXPECT_EQ(current.state().panelTexts(), std::vector<std::string>{"Replace the lamp"});
     std::tie(code, text) = lumarc("report-error 0444", m_sandbox.root());
     EXPECT_EQ(code, 2) << "four bytes or nothing";
+}
+
+TEST_F(KickletProgram, TheStillImageDeviceLocksAndUnlocksThroughIt)
+{
+    // Registered as an installer does, then used as the scanner tool does:
+    // LockDevice, Escape, UnLockDevice from another process.
+    const auto bin = platform::programFolder();
+    ASSERT_EQ(std::system(((bin / "lumarc-regsvr").string() + " " +
+                           (bin / "libquentysti.so").string() + " > /dev/null")
+                              .c_str()),
+              0);
+    start();
+    const uint32_t index = m_file.unit(1, "").ip == "127.0.0.2" ? 1 : 2;
+    ASSERT_TRUE(m_file.writeNumber("Common", key::kCurrent, index));
+    auto [code, text] = lumarc("sti inquiry", m_sandbox.root());
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("ORBIX-4000"), std::string::npos) << text;
+    ASSERT_TRUE(eventually([&] { return m_first->state().panelTexts().size() >= 2; }));
+    EXPECT_EQ(m_first->state().panelTexts(), (std::vector<std::string>{"0", "1"}));
 }
 
 TEST_F(KickletProgram, EndsCleanlyOnEachTerminationSignal)
