@@ -123,20 +123,21 @@ void TunnelServer::serve(platform::UniqueFd connection, platform::Endpoint peer,
             result = m_scanner.execute(std::span(header).subspan(24, cdbLength), dataOut,
                                        inLength);
         }
+        const size_t total = kHeader + result.dataInSize();
         std::array<uint8_t, kHeader> reply{};
-        shared::writeLe32(reply, 0, static_cast<uint32_t>(kHeader + result.dataIn.size()));
+        shared::writeLe32(reply, 0, static_cast<uint32_t>(total));
         shared::writeLe32(reply, 4, shared::kPcMagic);
         shared::writeLe32(reply, 8, 1);
         reply[12] = result.status;
         std::copy(result.sense.begin(), result.sense.end(), reply.begin() + 16);
-        std::vector<std::span<const uint8_t>> parts{reply, result.dataIn};
-        size_t total = kHeader + result.dataIn.size();
+        // Image data go out from the scanner's page, without a copy.
+        std::span<const uint8_t> parts[] = {reply, result.image, result.dataIn};
         if (faults.closeAfter && *faults.closeAfter < total) {
-            total = *faults.closeAfter;
-            if (total <= kHeader)
-                parts = {std::span<const uint8_t>(reply).first(total)};
-            else
-                parts = {reply, std::span<const uint8_t>(result.dataIn).first(total - kHeader)};
+            size_t left = *faults.closeAfter;
+            for (auto& part : parts) {
+                part = part.first(std::min(left, part.size()));
+                left -= part.size();
+            }
             (void)platform::sendAllParts(fd, parts);
             break;
         }
