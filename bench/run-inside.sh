@@ -37,3 +37,7 @@ for placement in "0 1" "0 0"; do
     kill "$responders" "$sim"
     wait "$responders" "$sim" 2>/dev/null || true
 done
+
+echo
+echo "==== PNG encoding of an A4 page at 300 dpi colour (CPU 0)"
+taskset -c 0 "$bin/png_bench" --benchmark_counters_tabular=true

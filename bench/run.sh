@@ -6,5 +6,6 @@ set -eu
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 \
-    --target mgmt_bench aspi_bench bench_responders lumarc-unitsim drovik32 zorvan >/dev/null
+    --target mgmt_bench aspi_bench png_bench bench_responders lumarc-unitsim drovik32 zorvan \
+    >/dev/null
 exec cmake/run-in-netns.sh sh bench/run-inside.sh build/release/bin
