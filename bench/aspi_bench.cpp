@@ -14,7 +14,9 @@
 // the library, to encode it as PNG, and lumarc-scan's time end to end.
 //
 //   aspi_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets] [--scan]
-//              [--verbose]   (--verbose: every round's rates)
+//              [--verbose] [--server-pid PID]
+// --verbose prints every round's rates; --server-pid adds the context
+// switches and CPU time of that server process per request.
 #include "clients.h"
 #include "platform/library.h"
 #include "platform/unit_address.h"
@@ -25,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -39,10 +42,12 @@ using namespace lumarc::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kRounds = 9;
-constexpr int kSlices = 10;            // per client and round
-constexpr int kReadsPerSlice = 40;     // within one page of 48 reads
-constexpr int kInquiriesPerSlice = 150;
+constexpr int kRounds = 11;
+// Short slices, so that other work on the machine falls on every client
+// alike: 400 reads and 1600 INQUIRYs per client and round.
+constexpr int kSlices = 40;            // per client and round
+constexpr int kReadsPerSlice = 10;     // within one page of 48 reads
+constexpr int kInquiriesPerSlice = 40;
 constexpr int kScans = 3;
 
 // A4 at 300 dpi in colour, as lumarc-scan sets it.
@@ -181,10 +186,8 @@ struct Line {
 
 void table(const char* title, const char* unit, const std::vector<Line>& lines, bool targets)
 {
-    std::printf("  %-32s %9s   %-30s %-8s %9s %9s\n", title, unit, "ratio (range of rounds)",
-                targets ? "target" : "", "cs/req", "CPU us/req");
+    printHead(title, unit, targets);
     for (const Line& l : lines) {
-        const Spread rate = spread(l.series->rates());
         char ratio[64] = "";
         char target[16] = "";
         if (l.against != nullptr) {
@@ -194,8 +197,7 @@ void table(const char* title, const char* unit, const std::vector<Line>& lines, 
             if (targets && l.target > 0)
                 std::snprintf(target, sizeof target, ">= %.2f", l.target);
         }
-        std::printf("    %-30s %9.0f   %-30s %-8s %9.2f %9.1f\n", l.name, rate.median, ratio,
-                    target, l.series->switchesPerRequest(), l.series->cpuMicrosecondsPerRequest());
+        printLine(l.name, spread(l.series->rates()).median, ratio, target, *l.series);
     }
 }
 
@@ -290,9 +292,12 @@ int main(int argc, char** argv)
             scan = true;
         else if (arg == "--verbose")
             verbose = true;
+        else if (arg == "--server-pid" && i + 1 < argc)
+            watchServer(std::atoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: aspi_bench --unit ADDRESS [--bare ADDRESS] "
-                                 "[--title TEXT] [--targets] [--scan] [--verbose]\n");
+                                 "[--title TEXT] [--targets] [--scan] [--verbose] "
+                                 "[--server-pid PID]\n");
             return 2;
         }
     }
@@ -337,7 +342,7 @@ int main(int argc, char** argv)
                         bareClient ? plainToBare.inquiries.rates().back() : 0);
     }
 
-    std::printf("%s%smedians of %d rounds; cs/req and CPU us/req are the client process's\n",
+    std::printf("%s%smedians of %d rounds; context switches and CPU time per request\n",
                 title.c_str(), title.empty() ? "" : ": ", kRounds);
     std::vector<Line> reads, inquiries;
     if (bare != nullptr) {

@@ -7,6 +7,9 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <string>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -137,7 +140,7 @@ bool plainExchange(uint32_t address, std::span<const uint8_t> request, std::span
     return ok;
 }
 
-Usage Usage::now()
+Usage Usage::self()
 {
     rusage r{};
     ::getrusage(RUSAGE_SELF, &r);
@@ -146,6 +149,65 @@ Usage Usage::now()
                    static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
     u.contextSwitches = r.ru_nvcsw + r.ru_nivcsw;
     return u;
+}
+
+Usage Usage::of(int pid)
+{
+    // Every thread: its switches from status, its time on a CPU (in
+    // nanoseconds, finer than the tick counts of stat) from schedstat.
+    Usage u;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* folder = ::opendir(tasks.c_str());
+    if (folder == nullptr)
+        return u;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string task = tasks + "/" + entry->d_name;
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.find("ctxt_switches:") != std::string::npos)
+                u.contextSwitches += std::atol(line.c_str() + line.find(':') + 1);
+        std::ifstream schedstat(task + "/schedstat");
+        unsigned long long ns = 0;
+        if (schedstat >> ns)
+            u.cpuSeconds += static_cast<double>(ns) / 1e9;
+    }
+    ::closedir(folder);
+    return u;
+}
+
+namespace {
+int g_serverPid = 0;
+} // namespace
+
+void watchServer(int pid)
+{
+    g_serverPid = pid;
+}
+
+Usage Series::server()
+{
+    return g_serverPid > 0 ? Usage::of(g_serverPid) : Usage{};
+}
+
+void printHead(const char* title, const char* unit, bool targets)
+{
+    std::printf("  %-28s %9s   %-28s %-8s %18s %18s\n", title, unit, "ratio (range of rounds)",
+                targets ? "target" : "", "client cs, CPU us", "server cs, CPU us");
+}
+
+void printLine(const char* name, double rate, const char* ratio, const char* target,
+               const Series& series)
+{
+    char client[32], server[32] = "";
+    std::snprintf(client, sizeof client, "%5.2f %6.1f", series.switchesPerRequest(),
+                  series.cpuMicrosecondsPerRequest());
+    if (g_serverPid > 0)
+        std::snprintf(server, sizeof server, "%5.2f %6.1f", series.serverSwitchesPerRequest(),
+                      series.serverCpuMicrosecondsPerRequest());
+    std::printf("    %-26s %9.0f   %-28s %-8s %18s %18s\n", name, rate, ratio, target, client,
+                server);
 }
 
 void Series::endRound(double scale)
@@ -159,16 +221,6 @@ void Series::endRoundAt(double rate)
     m_rates.push_back(rate);
     m_roundRequests = 0;
     m_roundSeconds = 0;
-}
-
-double Series::switchesPerRequest() const
-{
-    return m_requests == 0 ? 0 : static_cast<double>(m_switches) / static_cast<double>(m_requests);
-}
-
-double Series::cpuMicrosecondsPerRequest() const
-{
-    return m_requests == 0 ? 0 : m_cpuSeconds * 1e6 / static_cast<double>(m_requests);
 }
 
 Spread spread(std::vector<double> values)

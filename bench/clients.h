@@ -60,31 +60,39 @@ private:
 // 10002, greeting, request, exactly reply.size() bytes of reply, close.
 bool plainExchange(uint32_t address, std::span<const uint8_t> request, std::span<uint8_t> reply);
 
-// What the whole client process (every thread) has used so far.
+// What a process (every thread of it) has used so far.
 struct Usage {
     double cpuSeconds = 0;
     long contextSwitches = 0; // voluntary and involuntary
-    static Usage now();
+    // This process.
+    static Usage self();
+    // Another process of this machine, from /proc (zero when unreadable).
+    static Usage of(int pid);
 };
 
-// Rates of one client over the rounds, and its cost per request. A round is
-// made of slices that alternate with other clients' slices, so that a busy
-// moment of the machine falls on all of them alike.
+// The server process whose cost the series count as well (0: none).
+void watchServer(int pid);
+
+// Rates of one client over the rounds, and its cost and the server's per
+// request. A round is made of slices that alternate with other clients'
+// slices, so that a busy moment of the machine falls on all of them alike.
 class Series {
 public:
     // Runs body, which makes requests requests, as a slice of this round.
     template <class Body> void slice(size_t requests, Body&& body)
     {
-        const Usage before = Usage::now();
+        const Usage before = Usage::self(), serverBefore = server();
         const auto begin = std::chrono::steady_clock::now();
         body();
         m_roundSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        const Usage after = Usage::now();
+        const Usage after = Usage::self(), serverAfter = server();
         m_roundRequests += requests;
         m_requests += requests;
-        m_cpuSeconds += after.cpuSeconds - before.cpuSeconds;
-        m_switches += after.contextSwitches - before.contextSwitches;
+        m_client.cpuSeconds += after.cpuSeconds - before.cpuSeconds;
+        m_client.contextSwitches += after.contextSwitches - before.contextSwitches;
+        m_server.cpuSeconds += serverAfter.cpuSeconds - serverBefore.cpuSeconds;
+        m_server.contextSwitches += serverAfter.contextSwitches - serverBefore.contextSwitches;
     }
     // Ends the round; its rate is requests per second times scale.
     void endRound(double scale);
@@ -92,17 +100,35 @@ public:
     void endRoundAt(double rate);
 
     const std::vector<double>& rates() const { return m_rates; }
-    double switchesPerRequest() const;
-    double cpuMicrosecondsPerRequest() const;
+    // Per request: context switches and CPU microseconds of the client
+    // process and of the watched server.
+    double switchesPerRequest() const { return perRequest(m_client.contextSwitches); }
+    double cpuMicrosecondsPerRequest() const { return perRequest(m_client.cpuSeconds * 1e6); }
+    double serverSwitchesPerRequest() const { return perRequest(m_server.contextSwitches); }
+    double serverCpuMicrosecondsPerRequest() const
+    {
+        return perRequest(m_server.cpuSeconds * 1e6);
+    }
 
 private:
+    static Usage server();
+    double perRequest(double total) const
+    {
+        return m_requests == 0 ? 0 : total / static_cast<double>(m_requests);
+    }
+
     std::vector<double> m_rates;
     size_t m_roundRequests = 0;
     double m_roundSeconds = 0;
     size_t m_requests = 0;
-    double m_cpuSeconds = 0;
-    long m_switches = 0;
+    Usage m_client, m_server;
 };
+
+// The column heads and one line of the tables the benchmarks print: name,
+// rate, ratio text, target text, then the costs per request.
+void printHead(const char* title, const char* unit, bool targets);
+void printLine(const char* name, double rate, const char* ratio, const char* target,
+               const Series& series);
 
 struct Spread {
     double median = 0, low = 0, high = 0;

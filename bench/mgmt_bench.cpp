@@ -9,7 +9,7 @@
 // client's peak memory (the server must be a simulated unit).
 //
 //   mgmt_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets]
-//              [--database] [--rounds N] [--per-slice N]
+//              [--database] [--rounds N] [--per-slice N] [--server-pid PID]
 #include "clients.h"
 #include "mgmt/zorvan.h"
 #include "platform/unit_address.h"
@@ -105,8 +105,8 @@ int main(int argc, char** argv)
     const char* bare = nullptr;
     std::string title;
     bool targets = false, withDatabase = false;
-    int rounds = 9, perSlice = 20;
-    constexpr int kSlices = 10;
+    int rounds = 9, perSlice = 5;
+    constexpr int kSlices = 40;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--unit" && i + 1 < argc)
@@ -123,10 +123,12 @@ int main(int argc, char** argv)
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--per-slice" && i + 1 < argc)
             perSlice = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--server-pid" && i + 1 < argc)
+            watchServer(std::atoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: mgmt_bench --unit ADDRESS [--bare ADDRESS] "
                                  "[--title TEXT] [--targets] [--database] [--rounds N] "
-                                 "[--per-slice N]\n");
+                                 "[--per-slice N] [--server-pid PID]\n");
             return 2;
         }
     }
@@ -164,11 +166,10 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("%s%smedians of %d rounds of %d exchanges; cs and CPU us per exchange are the "
-                "client process's\n",
+    std::printf("%s%smedians of %d rounds of %d exchanges; context switches and CPU time per "
+                "exchange\n",
                 title.c_str(), title.empty() ? "" : ": ", rounds, kSlices * perSlice);
-    std::printf("  %-32s %9s   %-30s %-8s %9s %9s\n", "GetName exchange", "per s",
-                "ratio (range of rounds)", targets ? "target" : "", "cs/req", "CPU us/req");
+    printHead("GetName exchange", "per s", targets);
     const auto line = [&](const char* name, const Series& s, const Series* against,
                           const char* of, double target) {
         char ratio[64] = "", goal[16] = "";
@@ -179,8 +180,7 @@ int main(int argc, char** argv)
             if (targets)
                 std::snprintf(goal, sizeof goal, ">= %.2f", target);
         }
-        std::printf("    %-30s %9.0f   %-30s %-8s %9.2f %9.1f\n", name, spread(s.rates()).median,
-                    ratio, goal, s.switchesPerRequest(), s.cpuMicrosecondsPerRequest());
+        printLine(name, spread(s.rates()).median, ratio, goal, s);
     };
     if (bare != nullptr) {
         line("plain client, bare server", b.series, nullptr, "", 0);

@@ -27,13 +27,15 @@ for placement in "0 1" "0 0"; do
     echo
     echo "== Against the fast responders ($fast; bare servers at $bare)"
     taskset -c "$1" "$bin/mgmt_bench" --unit "$fast" --bare "$bare" --targets \
-        --title "Management port" || true
+        --server-pid "$responders" --title "Management port" || true
     taskset -c "$1" "$bin/aspi_bench" --unit "$fast" --bare "$bare" --targets \
-        --title "SCSI tunnel" || true
+        --server-pid "$responders" --title "SCSI tunnel" || true
     echo
     echo "== Against the simulated unit ($unit)"
-    taskset -c "$1" "$bin/mgmt_bench" --unit "$unit" --database --title "Management port" || true
-    taskset -c "$1" "$bin/aspi_bench" --unit "$unit" --scan --title "SCSI tunnel" || true
+    taskset -c "$1" "$bin/mgmt_bench" --unit "$unit" --database --server-pid "$sim" \
+        --title "Management port" || true
+    taskset -c "$1" "$bin/aspi_bench" --unit "$unit" --scan --server-pid "$sim" \
+        --title "SCSI tunnel" || true
     kill "$responders" "$sim"
     wait "$responders" "$sim" 2>/dev/null || true
 done
