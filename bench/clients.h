@@ -67,6 +67,8 @@ struct Usage {
     // This process.
     static Usage self();
     // Another process of this machine, from /proc (zero when unreadable).
+    // Only threads still running count: a server that starts a thread per
+    // connection shows too little.
     static Usage of(int pid);
 };
 
