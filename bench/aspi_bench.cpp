@@ -1,42 +1,60 @@
 // Network SCSI transport benchmark, run by bench/run.sh inside a private
-// network namespace against a lumarc-unitsim process. Measures side by side
-// on the same simulated scanner:
-//   - 512 KiB image READ(10) requests through SendASPI32Command (event
-//     completion), and a plain socket client sending the same tunnel requests
-//     over its own connection: MB/s of both and the ratio;
-//   - 96-byte INQUIRY round trips per second, both ways;
-//   - the time to scan one A4 page at 300 dpi, 24-bit, with lumarc-scan.
-#include "platform/event.h"
+// network namespace. One run compares clients of one server, round by round,
+// each round on new connections (a loopback connection can settle into a
+// slower state of the kernel's for its whole life) and in alternating
+// slices, so that all clients see the same machine:
+//   - SendASPI32Command (event completion) and a plain client on its own
+//     connection, both against the server at --unit: the library's ratio is
+//     its own cost when that server is a fast responder;
+//   - with --bare ADDRESS, the plain client against a bare server as well,
+//     which shows what the server at --unit costs beyond the wire;
+// for 512 KiB image READ(10)s (MB/s) and 96-byte INQUIRYs (per second),
+// with the client process's context switches and CPU time per request.
+// With --scan, an A4 page at 300 dpi colour: the time to read it through
+// the library, to encode it as PNG, and lumarc-scan's time end to end.
+//
+//   aspi_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets] [--scan]
+//              [--verbose] [--server-pid PID]
+// --verbose prints every round's rates; --server-pid adds the context
+// switches and CPU time of that server process per request.
+#include "clients.h"
 #include "platform/library.h"
 #include "platform/unit_address.h"
 #include "scsinet/aspi.h"
+#include "tools/png_writer.h"
 #include "tools/scan_command.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <optional>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <memory>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace lumarc;
+using namespace lumarc::bench;
+using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kChunk = 512 * 1024;
-constexpr int kRounds = 9;
-constexpr int kReads = 400;       // per round
-constexpr int kInquiries = 1500; // per round
+constexpr int kRounds = 11;
+// Short slices, so that other work on the machine falls on every client
+// alike: 400 reads and 1600 INQUIRYs per client and round.
+constexpr int kSlices = 40;            // per client and round
+constexpr int kReadsPerSlice = 10;     // within one page of 48 reads
+constexpr int kInquiriesPerSlice = 40;
+constexpr int kScans = 3;
 
-// The window of the benchmark: A4, 300 dpi colour (26 MB a page).
+// A4 at 300 dpi in colour, as lumarc-scan sets it.
+constexpr uint32_t kPixels = 9921 * 300 / 1200;
+constexpr uint32_t kLines = 14031 * 300 / 1200;
+constexpr uint32_t kBytesPerLine = kPixels * 3;
+
 std::vector<uint8_t> windowData()
 {
     std::vector<uint8_t> w(48, 0);
@@ -58,181 +76,291 @@ std::vector<uint8_t> windowData()
     return w;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
 }
 
-// A client of the transport library, as scanning software is.
-class AspiClient {
-public:
-    explicit AspiClient(uint32_t (*send)(void*)) : m_send(send)
-    {
-        m_done = std::make_unique<platform::Event>(
-            std::move(*platform::Event::create(platform::EventReset::Auto)));
-    }
-    uint8_t run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length, bool in)
-    {
-        SRB_ExecSCSICmd block{};
-        block.SRB_Cmd = SC_EXEC_SCSI_CMD;
-        block.SRB_Flags = SRB_EVENT_NOTIFY | (in ? SRB_DIR_IN : SRB_DIR_OUT);
-        block.SRB_Target = 5;
-        block.SRB_BufLen = length;
-        block.SRB_BufPointer = data;
-        block.SRB_SenseLen = 24;
-        block.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
-        block.SRB_PostProc = reinterpret_cast<void*>(static_cast<intptr_t>(m_done->fd()));
-        std::copy(cdb.begin(), cdb.end(), block.CDBByte);
-        if (m_send(&block) == SS_PENDING)
-            m_done->wait(std::chrono::seconds(30));
-        return block.SRB_Status == SS_COMP || block.SRB_Status == SS_ERR ? SS_COMP
-                                                                         : block.SRB_Status;
-    }
-
-private:
-    uint32_t (*m_send)(void*);
-    std::unique_ptr<platform::Event> m_done;
-};
-
-// The reference: the same tunnel requests written directly on a socket.
-class PlainClient {
-public:
-    explicit PlainClient(uint32_t address)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(10001);
-        to.sin_addr.s_addr = address;
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-            std::perror("connect");
-        uint8_t greeting[16];
-        readExactly(greeting, sizeof greeting);
-    }
-    ~PlainClient() { ::close(m_fd); }
-    bool run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length, bool in)
-    {
-        uint8_t header[40] = {};
-        const uint32_t out = in ? 0 : length;
-        const uint32_t words[6] = {40 + out, 0x565A, 1, static_cast<uint32_t>(cdb.size()),
-                                   in ? length : 0, out};
-        std::memcpy(header, words, sizeof words);
-        std::copy(cdb.begin(), cdb.end(), header + 24);
-        iovec parts[2] = {{header, sizeof header}, {data, out}};
-        if (::writev(m_fd, parts, out != 0 ? 2 : 1) < 0)
-            return false;
-        uint8_t reply[40];
-        return readExactly(reply, sizeof reply) && (!in || readExactly(data, length));
-    }
-
-private:
-    bool readExactly(uint8_t* into, size_t length)
-    {
-        size_t got = 0;
-        while (got < length) {
-            const ssize_t n = ::recv(m_fd, into + got, length - got, 0);
-            if (n <= 0)
-                return false;
-            got += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    int m_fd = -1;
-};
-
-template <class Client> double readRate(Client& client)
+bool setWindow(TunnelClient& client)
 {
-    std::vector<uint8_t> buffer(kChunk);
     auto window = windowData();
-    client.run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, window.data(), 48, false);
-    client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
-    // Warm: the first pass renders the page on the unit.
-    for (int i = 0; i < 60; ++i)
-        client.run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, buffer.data(), kChunk, true);
-    client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
-    const auto begin = Clock::now();
-    for (int i = 0; i < kReads; ++i) {
-        if (i % 40 == 39) // stay within the page (48 reads of 512 KiB)
-            client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
-        client.run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, buffer.data(), kChunk, true);
-    }
-    return kReads * static_cast<double>(kChunk) / 1e6 / seconds(Clock::now() - begin);
+    return client.run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, window.data(), 48, false);
 }
 
-template <class Client> double inquiryRate(Client& client)
+bool startScan(TunnelClient& client)
+{
+    return client.run({0x1B, 0, 0, 0, 0, 0}, nullptr, 0, false);
+}
+
+bool readChunk(TunnelClient& client, uint8_t* buffer)
+{
+    return client.run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, buffer, kChunk, true);
+}
+
+bool inquire(TunnelClient& client)
 {
     uint8_t inquiry[96];
-    for (int i = 0; i < 200; ++i)
-        client.run({0x12, 0, 0, 0, 96, 0}, inquiry, 96, true);
+    return client.run({0x12, 0, 0, 0, 96, 0}, inquiry, 96, true);
+}
+
+// The transport library loaded for one round: its own connection, closed
+// when the library is unloaded.
+class LibraryClient {
+public:
+    static std::unique_ptr<LibraryClient> open(const char* unit)
+    {
+        auto library = platform::Library::load("DROVIK32.dll");
+        if (!library) {
+            std::fprintf(stderr, "cannot load the transport: %s\n", library.error().text.c_str());
+            return nullptr;
+        }
+        auto support = library->function<uint32_t(const char*)>("GetASPI32SupportInfo2");
+        auto send = library->function<uint32_t(void*)>("SendASPI32Command");
+        if (!support || !send || (*support)(unit) != 0x0101) {
+            std::fprintf(stderr, "the transport did not start against %s\n", unit);
+            return nullptr;
+        }
+        return std::unique_ptr<LibraryClient>(new LibraryClient(std::move(*library), *send));
+    }
+    AspiClient& client() { return m_client; }
+
+private:
+    LibraryClient(platform::Library library, AspiClient::Send* send)
+        : m_library(std::move(library)), m_client(send)
+    {
+    }
+    platform::Library m_library;
+    AspiClient m_client;
+};
+
+// One client's part of the benchmark.
+struct Contender {
+    TunnelClient* client = nullptr;
+    Series reads;
+    Series inquiries;
+};
+
+// One round: every contender's slices in turn, the order turning each slice.
+bool runRound(const std::vector<Contender*>& contenders, std::vector<uint8_t>& buffer)
+{
+    bool ok = true;
+    for (Contender* c : contenders) {
+        // Warm: the window (a simulated unit renders its page once), the
+        // connection, the caches.
+        ok = ok && setWindow(*c->client) && startScan(*c->client);
+        for (int i = 0; i < 60 && ok; ++i)
+            ok = readChunk(*c->client, buffer.data()) && inquire(*c->client);
+    }
+    const size_t n = contenders.size();
+    for (int slice = 0; slice < kSlices && ok; ++slice) {
+        for (size_t k = 0; k < n && ok; ++k) {
+            Contender& c = *contenders[(k + static_cast<size_t>(slice)) % n];
+            ok = startScan(*c.client);
+            c.reads.slice(kReadsPerSlice, [&] {
+                for (int i = 0; i < kReadsPerSlice && ok; ++i)
+                    ok = readChunk(*c.client, buffer.data());
+            });
+        }
+        for (size_t k = 0; k < n && ok; ++k) {
+            Contender& c = *contenders[(k + static_cast<size_t>(slice)) % n];
+            c.inquiries.slice(kInquiriesPerSlice, [&] {
+                for (int i = 0; i < kInquiriesPerSlice && ok; ++i)
+                    ok = inquire(*c.client);
+            });
+        }
+    }
+    for (Contender* c : contenders) {
+        c->reads.endRound(kChunk / 1e6);
+        c->inquiries.endRound(1);
+    }
+    return ok;
+}
+
+struct Line {
+    const char* name;
+    const Series* series;
+    const Series* against = nullptr; // the ratio's denominator
+    const char* of = "";
+    double target = 0;
+};
+
+void table(const char* title, const char* unit, const std::vector<Line>& lines, bool targets)
+{
+    printHead(title, unit, targets);
+    for (const Line& l : lines) {
+        char ratio[64] = "";
+        char target[16] = "";
+        if (l.against != nullptr) {
+            const Spread r = spread(ratios(l.series->rates(), l.against->rates()));
+            std::snprintf(ratio, sizeof ratio, "%.2f of %s (%.2f-%.2f)", r.median, l.of, r.low,
+                          r.high);
+            if (targets && l.target > 0)
+                std::snprintf(target, sizeof target, ">= %.2f", l.target);
+        }
+        printLine(l.name, spread(l.series->rates()).median, ratio, target, *l.series);
+    }
+}
+
+// The page through the library, kept for the encoding that follows.
+double deliverPage(TunnelClient& aspi, std::vector<uint8_t>& page)
+{
+    page.resize(static_cast<size_t>(kLines) * kBytesPerLine);
+    const uint32_t linesPerRead = kChunk / kBytesPerLine;
     const auto begin = Clock::now();
-    for (int i = 0; i < kInquiries; ++i)
-        client.run({0x12, 0, 0, 0, 96, 0}, inquiry, 96, true);
-    return kInquiries / seconds(Clock::now() - begin);
+    setWindow(aspi);
+    startScan(aspi);
+    for (uint32_t line = 0; line < kLines;) {
+        const uint32_t count = std::min(linesPerRead, kLines - line);
+        const uint32_t bytes = count * kBytesPerLine;
+        aspi.run({0x28, 0, 0, 0, 0, 0, static_cast<uint8_t>(bytes >> 16),
+                  static_cast<uint8_t>(bytes >> 8), static_cast<uint8_t>(bytes), 0},
+                 page.data() + static_cast<size_t>(line) * kBytesPerLine, bytes, true);
+        line += count;
+    }
+    return seconds(Clock::now() - begin);
+}
+
+std::optional<double> encodePage(const std::vector<uint8_t>& page, const char* path)
+{
+    const auto begin = Clock::now();
+    auto png = tools::PngWriter::create(path, kPixels, kLines, 3, 300);
+    if (!png)
+        return std::nullopt;
+    for (uint32_t line = 0; line < kLines; ++line)
+        if (!(*png)->writeRow(std::span(page).subspan(static_cast<size_t>(line) * kBytesPerLine,
+                                                      kBytesPerLine)))
+            return std::nullopt;
+    if (!(*png)->finish())
+        return std::nullopt;
+    return seconds(Clock::now() - begin);
+}
+
+int scanPage(const char* unit, TunnelClient& aspi)
+{
+    const std::string path = "/tmp/lumarc-bench-a4-" + std::to_string(::getpid()) + ".png";
+    std::vector<double> delivered, encoded, scanned;
+    std::vector<uint8_t> page;
+    for (int i = 0; i < kScans; ++i) {
+        delivered.push_back(deliverPage(aspi, page));
+        const auto took = encodePage(page, path.c_str());
+        if (!took) {
+            std::fprintf(stderr, "PNG encoding failed\n");
+            return 1;
+        }
+        encoded.push_back(*took);
+        std::ostringstream out, err;
+        const auto begin = Clock::now();
+        if (tools::runScan({"-u", unit, "-r", "300", "-o", path, "--quiet"}, out, err) != 0) {
+            std::fprintf(stderr, "lumarc-scan failed: %s\n", err.str().c_str());
+            return 1;
+        }
+        scanned.push_back(seconds(Clock::now() - begin));
+    }
+    ::unlink(path.c_str());
+    const double mb = static_cast<double>(page.size()) / 1e6;
+    const auto show = [&](const char* what, const std::vector<double>& s) {
+        const Spread t = spread(s);
+        std::printf("    %-44s %6.3f s (%.3f-%.3f)  %6.0f MB/s\n", what, t.median, t.low, t.high,
+                    mb / t.median);
+    };
+    std::printf("  A4 page, 300 dpi, 24-bit (%.1f MB), medians of %d:\n", mb, kScans);
+    show("read through SendASPI32Command", delivered);
+    show("PNG encoding alone (tools/png_writer)", encoded);
+    show("lumarc-scan end to end (PNG written)", scanned);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const char* unit = argc > 1 ? argv[1] : "127.0.0.2";
-    const char* label = argc > 2 ? argv[2] : "";
-    auto library = platform::Library::load("DROVIK32.dll");
-    if (!library) {
-        std::fprintf(stderr, "cannot load the transport: %s\n", library.error().text.c_str());
+    const char* unit = "127.0.0.2";
+    const char* bare = nullptr;
+    std::string title;
+    bool targets = false, scan = false, verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--unit" && i + 1 < argc)
+            unit = argv[++i];
+        else if (arg == "--bare" && i + 1 < argc)
+            bare = argv[++i];
+        else if (arg == "--title" && i + 1 < argc)
+            title = argv[++i];
+        else if (arg == "--targets")
+            targets = true;
+        else if (arg == "--scan")
+            scan = true;
+        else if (arg == "--verbose")
+            verbose = true;
+        else if (arg == "--server-pid" && i + 1 < argc)
+            watchServer(std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: aspi_bench --unit ADDRESS [--bare ADDRESS] "
+                                 "[--title TEXT] [--targets] [--scan] [--verbose] "
+                                 "[--server-pid PID]\n");
+            return 2;
+        }
+    }
+    const auto unitAddress = platform::resolveUnitAddress(unit);
+    const auto bareAddress = platform::resolveUnitAddress(bare != nullptr ? bare : unit);
+    if (!unitAddress || !bareAddress) {
+        std::fprintf(stderr, "no such address\n");
         return 1;
     }
-    auto support = library->function<uint32_t(const char*)>("GetASPI32SupportInfo2");
-    auto send = library->function<uint32_t(void*)>("SendASPI32Command");
-    if (!support || !send || (*support)(unit) != 0x0101) {
-        std::fprintf(stderr, "the transport did not start against %s\n", unit);
-        return 1;
-    }
-    AspiClient aspi(*send);
-    PlainClient plain(*platform::resolveUnitAddress(unit));
 
-    // Alternate the two clients round by round so that both see the same
-    // machine; each ratio is taken within one round, and the median of the
-    // rounds is reported, so a noisy moment on a shared machine moves one
-    // round and not the result.
-    std::vector<double> aspiRead, plainRead, readRatio, aspiInq, plainInq, inqRatio;
+    // Each ratio is taken within one round; the median of the rounds is
+    // reported, so a noisy moment on a shared machine moves one round and
+    // not the result.
+    std::vector<uint8_t> buffer(kChunk);
+    Contender aspi, plain, plainToBare;
     for (int round = 0; round < kRounds; ++round) {
-        aspiRead.push_back(readRate(aspi));
-        plainRead.push_back(readRate(plain));
-        readRatio.push_back(aspiRead.back() / plainRead.back());
-        aspiInq.push_back(inquiryRate(aspi));
-        plainInq.push_back(inquiryRate(plain));
-        inqRatio.push_back(aspiInq.back() / plainInq.back());
+        auto library = LibraryClient::open(unit);
+        PlainTunnelClient plainClient(*unitAddress);
+        std::optional<PlainTunnelClient> bareClient;
+        if (bare != nullptr)
+            bareClient.emplace(*bareAddress);
+        if (!library || !plainClient.connected() || (bareClient && !bareClient->connected())) {
+            std::fprintf(stderr, "a client could not connect\n");
+            return 1;
+        }
+        aspi.client = &library->client();
+        plain.client = &plainClient;
+        plainToBare.client = bareClient ? &*bareClient : nullptr;
+        std::vector<Contender*> contenders{&aspi, &plain};
+        if (bareClient)
+            contenders.push_back(&plainToBare);
+        if (!runRound(contenders, buffer)) {
+            std::fprintf(stderr, "a request failed\n");
+            return 1;
+        }
+        if (verbose)
+            std::printf("round %d: READ MB/s library %.0f plain %.0f bare %.0f; INQUIRY/s "
+                        "library %.0f plain %.0f bare %.0f\n",
+                        round, aspi.reads.rates().back(), plain.reads.rates().back(),
+                        bareClient ? plainToBare.reads.rates().back() : 0,
+                        aspi.inquiries.rates().back(), plain.inquiries.rates().back(),
+                        bareClient ? plainToBare.inquiries.rates().back() : 0);
     }
-    std::printf("%s%smedians of %d rounds\n", label, *label != 0 ? ", " : "", kRounds);
-    std::printf("  512 KiB READ(10):  SendASPI32Command %7.0f MB/s, plain client %7.0f MB/s, "
-                "ratio %.2f (rounds %.2f-%.2f; target >= 0.80)\n",
-                median(aspiRead), median(plainRead), median(readRatio),
-                *std::min_element(readRatio.begin(), readRatio.end()),
-                *std::max_element(readRatio.begin(), readRatio.end()));
-    std::printf("  96-byte INQUIRY:   SendASPI32Command %7.0f /s,   plain client %7.0f /s,   "
-                "ratio %.2f (rounds %.2f-%.2f; target >= 0.50)\n",
-                median(aspiInq), median(plainInq), median(inqRatio),
-                *std::min_element(inqRatio.begin(), inqRatio.end()),
-                *std::max_element(inqRatio.begin(), inqRatio.end()));
 
-    std::ostringstream out, err;
-    const auto begin = Clock::now();
-    const int scanned = lumarc::tools::runScan(
-        {"-u", unit, "-r", "300", "-o", "/tmp/lumarc-bench-a4.png", "--quiet"}, out, err);
-    const double took = seconds(Clock::now() - begin);
-    ::unlink("/tmp/lumarc-bench-a4.png");
-    if (scanned != 0) {
-        std::fprintf(stderr, "lumarc-scan failed: %s\n", err.str().c_str());
-        return 1;
+    std::printf("%s%smedians of %d rounds; context switches and CPU time per request\n",
+                title.c_str(), title.empty() ? "" : ": ", kRounds);
+    std::vector<Line> reads, inquiries;
+    if (bare != nullptr) {
+        reads.push_back({"plain client, bare server", &plainToBare.reads});
+        reads.push_back({"plain client", &plain.reads, &plainToBare.reads, "bare", 0.9});
+        inquiries.push_back({"plain client, bare server", &plainToBare.inquiries});
+        inquiries.push_back(
+            {"plain client", &plain.inquiries, &plainToBare.inquiries, "bare", 0.9});
+    } else {
+        reads.push_back({"plain client", &plain.reads});
+        inquiries.push_back({"plain client", &plain.inquiries});
     }
-    std::printf("  A4 page, 300 dpi, 24-bit, with lumarc-scan (PNG written): %.2f s\n", took);
-    return 0;
+    reads.push_back({"SendASPI32Command", &aspi.reads, &plain.reads, "plain", 0.9});
+    inquiries.push_back({"SendASPI32Command", &aspi.inquiries, &plain.inquiries, "plain", 0.8});
+    table("512 KiB READ(10)", "MB/s", reads, targets);
+    table("96-byte INQUIRY", "per s", inquiries, targets);
+    if (!scan)
+        return 0;
+    auto library = LibraryClient::open(unit);
+    return library ? scanPage(unit, library->client()) : 1;
 }

@@ -1,76 +1,38 @@
-// Management exchange benchmark, run inside a private network namespace
-// (bench/run.sh). Measures side by side, against the same simulated unit:
-//   - Zorvan_GetName, and a plain socket client doing the same connect,
-//     greeting, request, reply and close; medians and their ratio;
-//   - Zorvan_GetAllUser + Zorvan_PutAllUser round trips, with peak memory.
-// The rounds of the two clients alternate so that both see the same machine.
+// Management exchange benchmark, run by bench/run.sh inside a private network
+// namespace. One run compares clients of one server, round by round:
+//   - Zorvan_GetName and a plain socket client doing the same connect,
+//     greeting, request, reply and close, against the server at --unit;
+//   - with --bare ADDRESS, the plain client against a bare server as well;
+// exchanges per second (from the median time of each round), with the client
+// process's context switches and CPU time per exchange.
+// With --database, Zorvan_GetAllUser + Zorvan_PutAllUser round trips and the
+// client's peak memory (the server must be a simulated unit).
+//
+//   mgmt_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets]
+//              [--database] [--rounds N] [--per-slice N] [--server-pid PID]
+#include "clients.h"
 #include "mgmt/zorvan.h"
 #include "platform/unit_address.h"
-#include "unitsim/simulated_unit.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <cstdlib>
+#include <functional>
+#include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+using namespace lumarc::bench;
 using Clock = std::chrono::steady_clock;
-constexpr const char* kUnit = "127.0.0.2";
+
+constexpr uint8_t kNameRequest[16] = {16, 0, 0, 0, 0x5A, 0x56, 0, 0, 0x40, 0x01, 0, 0, 0, 0, 0, 0};
 
 double microseconds(Clock::duration d)
 {
     return std::chrono::duration<double, std::micro>(d).count();
-}
-
-bool readExactly(int fd, uint8_t* buffer, size_t length)
-{
-    size_t got = 0;
-    while (got < length) {
-        const ssize_t n = ::recv(fd, buffer + got, length - got, 0);
-        if (n <= 0)
-            return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// The reference: the same exchange written directly on sockets.
-bool plainGetName(uint32_t address, uint8_t* record)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(10002);
-    to.sin_addr.s_addr = address;
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    uint8_t greeting[16];
-    ok = ok && readExactly(fd, greeting, 16);
-    const uint8_t request[16] = {16, 0, 0, 0, 0x5A, 0x56, 0, 0, 0x40, 0x01, 0, 0, 0, 0, 0, 0};
-    ok = ok && ::send(fd, request, sizeof request, MSG_NOSIGNAL) == 16;
-    uint8_t reply[16 + 52];
-    ok = ok && readExactly(fd, reply, sizeof reply);
-    if (ok)
-        std::memcpy(record, reply + 16, 52);
-    ::close(fd);
-    return ok;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 long peakKiB()
@@ -80,67 +42,155 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
+// One client's part: its series, and the times of its calls this round.
+struct Contender {
+    std::function<bool()> call;
+    Series series;
+    std::vector<double> times;
+};
+
+// One round: slices of calls, the clients taking turns, the order turning
+// each slice. A round's rate comes from its median call, so that a pause of
+// the machine does not move it.
+bool runRound(std::vector<Contender*>& contenders, int slices, int perSlice)
+{
+    bool ok = true;
+    const size_t n = contenders.size();
+    for (int slice = 0; slice < slices && ok; ++slice) {
+        for (size_t k = 0; k < n && ok; ++k) {
+            Contender& c = *contenders[(k + static_cast<size_t>(slice)) % n];
+            c.series.slice(static_cast<size_t>(perSlice), [&] {
+                for (int i = 0; i < perSlice && ok; ++i) {
+                    const auto begin = Clock::now();
+                    ok = c.call();
+                    c.times.push_back(microseconds(Clock::now() - begin));
+                }
+            });
+        }
+    }
+    for (Contender* c : contenders) {
+        c->series.endRoundAt(1e6 / spread(c->times).median);
+        c->times.clear();
+    }
+    return ok;
+}
+
+int database(const char* unit)
+{
+    const long before = peakKiB();
+    std::vector<uint8_t> block(ZORVAN_USERDB_BUFFER_SIZE, 0);
+    constexpr int kDatabaseRounds = 20;
+    std::vector<double> times;
+    for (int i = 0; i < kDatabaseRounds; ++i) {
+        const auto begin = Clock::now();
+        if (Zorvan_GetAllUser(unit, "root", "0000", "bench", block.data(), 0) != 0 ||
+            Zorvan_PutAllUser(unit, "root", "0000", "bench", block.data(), 0) != 0)
+            return 1;
+        times.push_back(microseconds(Clock::now() - begin) / 1000.0);
+    }
+    const Spread t = spread(times);
+    std::printf("  GetAllUser + PutAllUser (344 KB each way), %d rounds: median %.2f ms, "
+                "max %.2f ms\n",
+                kDatabaseRounds, t.median, t.high);
+    std::printf("  peak resident memory of the client %ld KiB (%ld KiB before the transfers)\n",
+                peakKiB(), before);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
-    const int perRound = argc > 2 ? std::atoi(argv[2]) : 200;
-    lumarc::unitsim::UnitConfig config;
-    config.address = *lumarc::platform::resolveUnitAddress(kUnit);
-    auto unit = lumarc::unitsim::SimulatedUnit::start(config);
-    if (!unit) {
-        std::fprintf(stderr, "cannot start the simulated unit: %s\n", unit.error().text.c_str());
+    const char* unit = "127.0.0.2";
+    const char* bare = nullptr;
+    std::string title;
+    bool targets = false, withDatabase = false;
+    int rounds = 9, perSlice = 5;
+    constexpr int kSlices = 40;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--unit" && i + 1 < argc)
+            unit = argv[++i];
+        else if (arg == "--bare" && i + 1 < argc)
+            bare = argv[++i];
+        else if (arg == "--title" && i + 1 < argc)
+            title = argv[++i];
+        else if (arg == "--targets")
+            targets = true;
+        else if (arg == "--database")
+            withDatabase = true;
+        else if (arg == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--per-slice" && i + 1 < argc)
+            perSlice = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--server-pid" && i + 1 < argc)
+            watchServer(std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: mgmt_bench --unit ADDRESS [--bare ADDRESS] "
+                                 "[--title TEXT] [--targets] [--database] [--rounds N] "
+                                 "[--per-slice N] [--server-pid PID]\n");
+            return 2;
+        }
+    }
+    const auto address = lumarc::platform::resolveUnitAddress(unit);
+    const auto bareAddress =
+        bare != nullptr ? lumarc::platform::resolveUnitAddress(bare) : address;
+    if (!address || !bareAddress || Zorvan_Startup(0, 0) != 0) {
+        std::fprintf(stderr, "cannot start\n");
         return 1;
     }
-    if (Zorvan_Startup(0, 0) != 0)
-        return 1;
 
-    std::vector<double> zorvan, plain;
     UnitNameRecord record{};
-    uint8_t raw[52];
-    // Warm-up: connections, caches, the first thread of the server.
-    for (int i = 0; i < 50; ++i) {
-        Zorvan_GetName(kUnit, &record);
-        plainGetName(config.address, raw);
-    }
-    for (int round = 0; round < rounds; ++round) {
-        for (int i = 0; i < perRound; ++i) {
-            const auto begin = Clock::now();
-            if (Zorvan_GetName(kUnit, &record) != 0)
-                return 1;
-            zorvan.push_back(microseconds(Clock::now() - begin));
-        }
-        for (int i = 0; i < perRound; ++i) {
-            const auto begin = Clock::now();
-            if (!plainGetName(config.address, raw))
-                return 1;
-            plain.push_back(microseconds(Clock::now() - begin));
-        }
-    }
-    const double z = median(zorvan), p = median(plain);
-    std::printf("GetName exchange, %zu calls each, medians:\n", zorvan.size());
-    std::printf("  Zorvan_GetName      %8.1f us\n", z);
-    std::printf("  plain socket client %8.1f us\n", p);
-    std::printf("  ratio               %8.2f (target <= 1.30)\n", z / p);
-
-    // User database: one backup and one restore per iteration.
-    const long before = peakKiB();
-    std::vector<uint8_t> block(ZORVAN_USERDB_BUFFER_SIZE, 0);
-    constexpr int kDatabaseRounds = 20;
-    std::vector<double> database;
-    for (int i = 0; i < kDatabaseRounds; ++i) {
-        const auto begin = Clock::now();
-        if (Zorvan_GetAllUser(kUnit, "root", "0000", "bench", block.data(), 0) != 0 ||
-            Zorvan_PutAllUser(kUnit, "root", "0000", "bench", block.data(), 0) != 0)
+    uint8_t reply[16 + 52];
+    const auto zorvan = [&] { return Zorvan_GetName(unit, &record) == 0; };
+    const auto plain = [&] { return plainExchange(*address, kNameRequest, reply); };
+    const auto plainToBare = [&] { return plainExchange(*bareAddress, kNameRequest, reply); };
+    // Warm-up: connections, caches, the first threads of a server.
+    for (int i = 0; i < 50; ++i)
+        if (!zorvan() || !plain() || (bare != nullptr && !plainToBare())) {
+            std::fprintf(stderr, "a warm-up exchange failed\n");
             return 1;
-        database.push_back(microseconds(Clock::now() - begin) / 1000.0);
+        }
+
+    Contender z, p, b;
+    z.call = zorvan;
+    p.call = plain;
+    b.call = plainToBare;
+    std::vector<Contender*> contenders{&z, &p};
+    if (bare != nullptr)
+        contenders.push_back(&b);
+    for (int r = 0; r < rounds; ++r) {
+        if (!runRound(contenders, kSlices, perSlice)) {
+            std::fprintf(stderr, "an exchange failed\n");
+            return 1;
+        }
     }
-    std::printf("GetAllUser + PutAllUser (344 KB each way), %d rounds:\n", kDatabaseRounds);
-    std::printf("  median %.2f ms, max %.2f ms\n", median(database),
-                *std::max_element(database.begin(), database.end()));
-    std::printf("  peak resident memory %ld KiB (was %ld KiB before the transfers)\n", peakKiB(),
-                before);
+
+    std::printf("%s%smedians of %d rounds of %d exchanges; context switches and CPU time per "
+                "exchange\n",
+                title.c_str(), title.empty() ? "" : ": ", rounds, kSlices * perSlice);
+    printHead("GetName exchange", "per s", targets);
+    const auto line = [&](const char* name, const Series& s, const Series* against,
+                          const char* of, double target) {
+        char ratio[64] = "", goal[16] = "";
+        if (against != nullptr) {
+            const Spread q = spread(ratios(s.rates(), against->rates()));
+            std::snprintf(ratio, sizeof ratio, "%.2f of %s (%.2f-%.2f)", q.median, of, q.low,
+                          q.high);
+            if (targets)
+                std::snprintf(goal, sizeof goal, ">= %.2f", target);
+        }
+        printLine(name, spread(s.rates()).median, ratio, goal, s);
+    };
+    if (bare != nullptr) {
+        line("plain client, bare server", b.series, nullptr, "", 0);
+        line("plain client", p.series, &b.series, "bare", 0.9);
+    } else {
+        line("plain client", p.series, nullptr, "", 0);
+    }
+    line("Zorvan_GetName", z.series, &p.series, "plain", 0.9);
+
+    const int result = withDatabase ? database(unit) : 0;
     Zorvan_Cleanup();
-    return 0;
+    return result;
 }

@@ -1,27 +1,46 @@
 #!/bin/sh
-# The benchmarks, inside the namespace made by bench/run.sh. A wake-up across
-# CPUs costs more than these small exchanges, so each figure states how the
-# two ends were pinned, and only figures taken the same way are compared.
+# The benchmarks, inside the namespace made by bench/run.sh.
+#
+# Three servers run side by side, each on its own loopback address: the fast
+# responders (a library's ratio against a plain client there is the library's
+# own cost), the bare servers (the wire itself, the reference for the fast
+# responders) and a simulated unit (what tests and the demo talk to).
+#
+# A wake-up across CPUs costs more than these small exchanges, so each table
+# states how client and servers were pinned, and ratios are only ever taken
+# within one run.
 set -eu
 bin="$1"
-
-echo "== Management exchange (client and unit on CPU 0)"
-taskset -c 0 "$bin/mgmt_bench"
-
 unit=127.0.0.3
+fast=127.0.0.4
+bare=127.0.0.5
+
 for placement in "0 1" "0 0"; do
     set -- $placement
+    taskset -c "$2" "$bin/bench_responders" --fast "$fast" --bare "$bare" &
+    responders=$!
     taskset -c "$2" "$bin/lumarc-unitsim" --address "$unit" --quiet </dev/null &
     sim=$!
     sleep 0.5
     echo
-    echo "== SCSI tunnel, client on CPU $1, unit on CPU $2"
-    taskset -c "$1" "$bin/aspi_bench" "$unit" "" || true
+    echo "==== Client on CPU $1, servers on CPU $2"
     echo
-    echo "== Still-image server, client on CPU $1, unit on CPU $2"
+    echo "== Against the fast responders ($fast; bare servers at $bare)"
+    taskset -c "$1" "$bin/mgmt_bench" --unit "$fast" --bare "$bare" --targets \
+        --server-pid "$responders" --title "Management port" || true
+    taskset -c "$1" "$bin/aspi_bench" --unit "$fast" --bare "$bare" --targets \
+        --server-pid "$responders" --title "SCSI tunnel" || true
+    echo
+    echo "== Against the simulated unit ($unit)"
+    taskset -c "$1" "$bin/mgmt_bench" --unit "$unit" --database --server-pid "$sim" \
+        --title "Management port" || true
+    taskset -c "$1" "$bin/aspi_bench" --unit "$unit" --scan --server-pid "$sim" \
+        --title "SCSI tunnel" || true
+    echo
+    echo "== Still-image server against the transport ($unit)"
     taskset -c "$1" "$bin/sti_bench" "$unit" "" || true
-    kill "$sim"
-    wait "$sim" 2>/dev/null || true
+    kill "$responders" "$sim"
+    wait "$responders" "$sim" 2>/dev/null || true
 done
 
 # What LockDevice and UnLockDevice cost when no event module runs: the
@@ -47,3 +66,11 @@ if command -v strace >/dev/null; then
 else
     echo "  (strace is not installed)"
 fi
+
+echo
+echo "==== Event module: button press to report 0, refresh of 100 units"
+"$bin/kicklet_bench" 300 || true
+
+echo
+echo "==== PNG encoding of an A4 page at 300 dpi colour (CPU 0)"
+taskset -c 0 "$bin/png_bench" --benchmark_counters_tabular=true

@@ -140,6 +140,8 @@ Result<UniqueFd> listenTcp(const Endpoint& at, int backlog)
         return socketError("socket", errno);
     const int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Accepted connections inherit it: no system call per connection.
+    setNoDelay(fd.get());
     const sockaddr_in address = toSockaddr(at);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return socketError("bind " + endpointText(at), errno);

@@ -45,7 +45,8 @@ Status listenSocket(int fd);
 Result<UniqueFd> connectTcp(const Endpoint& to, std::chrono::milliseconds timeout);
 
 // A listening TCP socket (SO_REUSEADDR, so a restarted server can bind at
-// once). Fails with 10048 when another socket has the port.
+// once; TCP_NODELAY, which the connections it accepts inherit). Fails with
+// 10048 when another socket has the port.
 Result<UniqueFd> listenTcp(const Endpoint& at, int backlog = 16);
 
 // Accepts one connection; TCP_NODELAY is set on it. The peer is stored in

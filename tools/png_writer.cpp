@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <png.h>
+#include <zlib.h>
 
 namespace lumarc::tools {
 
@@ -22,7 +23,7 @@ namespace {
 
 // Each returns false when libpng failed.
 bool startImage(png_structp png, png_infop info, std::FILE* file, uint32_t width,
-                uint32_t height, int channels, uint32_t dotsPerInch)
+                uint32_t height, int channels, uint32_t dotsPerInch, const PngEncoding& encoding)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -32,7 +33,9 @@ bool startImage(png_structp png, png_infop info, std::FILE* file, uint32_t width
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const auto perMetre = static_cast<png_uint_32>(dotsPerInch * 10000ULL / 254);
     png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
-    png_set_compression_level(png, 1); // pages are large; speed matters more
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, encoding.filters);
+    png_set_compression_level(png, encoding.level);
+    png_set_compression_strategy(png, encoding.strategy);
     png_write_info(png, info);
     return true;
 }
@@ -55,9 +58,38 @@ bool endImage(png_structp png, png_infop info)
 
 } // namespace
 
+// Scanned pages: the Up filter and run-length matching (Z_RLE; the level
+// then matters little). Rows of a scan resemble the row above, so Up turns
+// paper and flat areas into small numbers and long runs, for one
+// subtraction per byte; libpng's own choice per row tries all five filters
+// and costs three times as much for a larger file. Measured with
+// bench/png_bench on an A4 page at 300 dpi in colour (26 MB), CPU time:
+//
+//                              test chart             chart with scanner noise
+//   all filters, level 1       164 ms, 0.49 %          520 ms, 41 %   (before)
+//   all filters, level 6       195 ms, 0.13 %         4119 ms, 35 %   (libpng's default)
+//   Up, level 1                 45 ms, 0.50 %          314 ms, 42 %
+//   Up, Huffman only           149 ms, 12.8 %          196 ms, 32 %
+//   Up, run-length              46 ms, 0.16 %          259 ms, 33 %   (chosen)
+//
+// Huffman coding alone is faster on noise but makes clean pages eighty
+// times larger; run-length matching does well on both.
+PngEncoding scannedPageEncoding()
+{
+    return {PNG_FILTER_UP, 1, Z_RLE};
+}
+
 Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, uint32_t width,
                                                      uint32_t height, int channels,
                                                      uint32_t dotsPerInch)
+{
+    return create(path, width, height, channels, dotsPerInch, scannedPageEncoding());
+}
+
+Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, uint32_t width,
+                                                     uint32_t height, int channels,
+                                                     uint32_t dotsPerInch,
+                                                     const PngEncoding& encoding)
 {
     std::unique_ptr<PngWriter> writer(new PngWriter);
     writer->m_state = std::make_unique<State>();
@@ -69,7 +101,7 @@ Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, ui
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     s.info = s.png != nullptr ? png_create_info_struct(s.png) : nullptr;
     if (s.info == nullptr ||
-        !startImage(s.png, s.info, s.file, width, height, channels, dotsPerInch))
+        !startImage(s.png, s.info, s.file, width, height, channels, dotsPerInch, encoding))
         return Error{platform::win32::kInvalidData, "cannot start the PNG image in " + path};
     return writer;
 }

@@ -12,6 +12,20 @@
 
 namespace lumarc::tools {
 
+// How rows are filtered and compressed: libpng's filter bits
+// (PNG_FILTER_NONE, _SUB, _UP, _AVG, _PAETH, or several for a choice per
+// row), zlib's level and strategy (Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE,
+// ...).
+struct PngEncoding {
+    int filters;
+    int level;
+    int strategy;
+};
+
+// The encoding lumarc-scan writes scanned pages with (see png_writer.cpp for
+// the measurements behind it).
+PngEncoding scannedPageEncoding();
+
 class PngWriter {
 public:
     // Opens the file and writes the header: 8-bit RGB (3 channels) or grey
@@ -19,6 +33,10 @@ public:
     static Result<std::unique_ptr<PngWriter>> create(const std::string& path, uint32_t width,
                                                      uint32_t height, int channels,
                                                      uint32_t dotsPerInch);
+    static Result<std::unique_ptr<PngWriter>> create(const std::string& path, uint32_t width,
+                                                     uint32_t height, int channels,
+                                                     uint32_t dotsPerInch,
+                                                     const PngEncoding& encoding);
     ~PngWriter();
 
     // One line of width × channels bytes.

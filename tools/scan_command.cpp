@@ -83,6 +83,9 @@ std::string describeSense(const uint8_t* sense)
     return text;
 }
 
+// Commands to the scanner through the transport, one at a time. A command
+// can be sent and finished later, so that the caller works while the
+// transport fetches its data.
 class Scanner {
 public:
     Scanner(SendCommand* send) : m_send(send)
@@ -92,14 +95,25 @@ public:
             throw ScanError("cannot create an event: " + done.error().text);
         m_done = std::make_unique<platform::Event>(std::move(*done));
     }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+    // Waits for a command still on its way, so that the transport never
+    // writes into memory that is gone.
+    ~Scanner() { settle(); }
 
-    // Runs one command and waits for it; the block afterwards holds status
-    // and sense. Throws with a clear reason when it failed (a CHECK
-    // CONDITION only when the caller does not expect one).
-    SRB_ExecSCSICmd run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
-                        bool dataIn, const char* what, bool checkConditionAllowed = false)
+    // Sends one command and returns at once. data must stay valid until the
+    // command is finished: keep, when given, owns it and is held until then
+    // (also by a scanner destroyed meanwhile).
+    void submit(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length, bool dataIn,
+                const char* what, bool checkConditionAllowed = false,
+                std::shared_ptr<void> keep = {})
     {
-        SRB_ExecSCSICmd block{};
+        settle();
+        auto p = std::make_unique<Pending>();
+        p->keep = std::move(keep);
+        p->what = what;
+        p->checkConditionAllowed = checkConditionAllowed;
+        SRB_ExecSCSICmd& block = p->block;
         block.SRB_Cmd = SC_EXEC_SCSI_CMD;
         block.SRB_Flags = SRB_EVENT_NOTIFY | (dataIn ? SRB_DIR_IN : SRB_DIR_OUT);
         block.SRB_Target = DROVIK_TARGET_ID;
@@ -109,31 +123,76 @@ public:
         block.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
         block.SRB_PostProc = reinterpret_cast<void*>(static_cast<intptr_t>(m_done->fd()));
         std::copy(cdb.begin(), cdb.end(), block.CDBByte);
-        const uint32_t sent = m_send(&block);
-        if (sent == SS_PENDING && !m_done->wait(kCommandWait))
-            throw ScanError(std::string(what) + ": no answer from the transport");
+        p->pending = m_send(&block) == SS_PENDING;
+        m_pending = std::move(p);
+    }
+
+    // Waits for the command sent last; the block afterwards holds status
+    // and sense. Throws with a clear reason when it failed (a CHECK
+    // CONDITION only when the caller does not expect one).
+    SRB_ExecSCSICmd finish()
+    {
+        if (!m_pending)
+            throw ScanError("no command was sent");
+        const std::string what = m_pending->what;
+        const bool checkConditionAllowed = m_pending->checkConditionAllowed;
+        if (!settle())
+            throw ScanError(what + ": no answer from the transport");
+        const SRB_ExecSCSICmd block = m_pending->block;
+        m_pending.reset();
         switch (block.SRB_Status) {
         case SS_COMP:
             return block;
         case SS_ERR:
             if (checkConditionAllowed)
                 return block;
-            throw ScanError(std::string(what) + ": scanner error, " +
-                            describeSense(block.SenseArea));
+            throw ScanError(what + ": scanner error, " + describeSense(block.SenseArea));
         case SS_ASPI_IS_BUSY:
-            throw ScanError(std::string(what) +
-                            ": no reply from the unit (time-out or connection lost)");
+            throw ScanError(what + ": no reply from the unit (time-out or connection lost)");
         default: {
             char code[8];
             std::snprintf(code, sizeof code, "0x%02X", block.SRB_Status);
-            throw ScanError(std::string(what) + ": transport status " + code);
+            throw ScanError(what + ": transport status " + code);
         }
         }
     }
 
+    // Runs one command and waits for it (submit, then finish).
+    SRB_ExecSCSICmd run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
+                        bool dataIn, const char* what, bool checkConditionAllowed = false)
+    {
+        submit(cdb, data, length, dataIn, what, checkConditionAllowed);
+        return finish();
+    }
+
 private:
+    struct Pending {
+        SRB_ExecSCSICmd block{};
+        std::shared_ptr<void> keep; // what block.SRB_BufPointer points into
+        const char* what = "";
+        bool checkConditionAllowed = false;
+        bool pending = false; // completion still to come
+    };
+
+    // Waits until the transport is done with the command sent last; false
+    // when it did not finish in time. Such a block (and the buffer it
+    // keeps) may still be written by the transport later: both are then
+    // left allocated rather than freed under it.
+    bool settle()
+    {
+        if (!m_pending || !m_pending->pending)
+            return true;
+        if (m_done->wait(kCommandWait)) {
+            m_pending->pending = false;
+            return true;
+        }
+        (void)m_pending.release();
+        return false;
+    }
+
     SendCommand* m_send;
     std::unique_ptr<platform::Event> m_done;
+    std::unique_ptr<Pending> m_pending;
 };
 
 void putBe16(uint8_t* p, uint32_t v)
@@ -393,15 +452,27 @@ void scan(const Settings& s, std::ostream& out, std::ostream& err)
                                  s.resolution);
     if (!png)
         throw ScanError(png.error().text);
+    // Two buffers: while one chunk is encoded, the transport fetches the
+    // next into the other, so the encoding and the transfer overlap.
     const uint32_t linesPerRead = std::max<uint32_t>(1, kReadChunk / bytesPerLine);
-    std::vector<uint8_t> buffer(static_cast<size_t>(linesPerRead) * bytesPerLine);
+    std::shared_ptr<std::vector<uint8_t>> buffers[2];
+    for (auto& b : buffers)
+        b = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(linesPerRead) *
+                                                   bytesPerLine);
+    const auto read = [&](uint32_t line, const std::shared_ptr<std::vector<uint8_t>>& into) {
+        const uint32_t bytes = std::min(linesPerRead, lines - line) * bytesPerLine;
+        scanner.submit({0x28, 0, 0, 0, 0, 0, static_cast<uint8_t>(bytes >> 16),
+                        static_cast<uint8_t>(bytes >> 8), static_cast<uint8_t>(bytes), 0},
+                       into->data(), bytes, true, "READ", false, into);
+    };
     int shown = -1;
-    for (uint32_t line = 0; line < lines;) {
+    read(0, buffers[0]);
+    for (uint32_t line = 0, chunk = 0; line < lines; ++chunk) {
         const uint32_t count = std::min(linesPerRead, lines - line);
-        const uint32_t bytes = count * bytesPerLine;
-        scanner.run({0x28, 0, 0, 0, 0, 0, static_cast<uint8_t>(bytes >> 16),
-                     static_cast<uint8_t>(bytes >> 8), static_cast<uint8_t>(bytes), 0},
-                    buffer.data(), bytes, true, "READ");
+        scanner.finish();
+        const std::vector<uint8_t>& buffer = *buffers[chunk % 2];
+        if (line + count < lines)
+            read(line + count, buffers[(chunk + 1) % 2]);
         for (uint32_t i = 0; i < count; ++i) {
             if (auto written = (*png)->writeRow(
                     std::span(buffer).subspan(static_cast<size_t>(i) * bytesPerLine, bytesPerLine));

@@ -2,9 +2,10 @@
 // its address, greets, reads one request, answers it through UnitState and
 // closes, like a unit does. Faults can be injected for the tests.
 //
-// One thread accepts; each connection is served on a thread of its own, so
-// exchanges of several PCs (or threads) run side by side. The destructor
-// wakes every thread and joins them.
+// One thread serves every connection (an event loop, ConnectionServer), so
+// exchanges of several PCs (or threads) run side by side without a thread
+// each; waits that faults ask for are timers. The destructor closes every
+// connection.
 #pragma once
 
 #include "connection_server.h"
@@ -13,15 +14,12 @@
 #include "platform/event.h"
 #include "platform/net_socket.h"
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <cstdint>
 #include <functional>
-#include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace lumarc::unitsim {
@@ -65,9 +63,9 @@ public:
     size_t connections() const;
 
 private:
+    class Session;
+
     ManagementServer(UnitState& state, LogSink log) : m_state(state), m_log(std::move(log)) {}
-    void serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd);
-    bool readRequest(int fd, int wakeFd, std::vector<uint8_t>& request);
     void log(const std::string& line) const;
 
     UnitState& m_state;

@@ -1,6 +1,8 @@
 // The simulated scanner's commands.
 #include "simulated_scanner.h"
 
+#include "platform/page_memory.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -96,6 +98,21 @@ std::array<uint8_t, 3> chartPixel(uint32_t x, uint32_t y)
         return {grey, grey, grey};
     }
     return {255, 255, 255};
+}
+
+size_t chartRowKind(uint32_t y)
+{
+    // The bands of chartPixel, each with and without a grid line.
+    constexpr uint32_t kLine = 12;
+    const size_t band = y < 2 * kChartUnits ? 0 : y < 4 * kChartUnits ? 1 : 2;
+    return band * 2 + (y % kChartUnits < kLine ? 1 : 0);
+}
+
+std::vector<uint8_t> ScsiResult::dataInBytes() const
+{
+    std::vector<uint8_t> bytes(image.begin(), image.end());
+    bytes.insert(bytes.end(), dataIn.begin(), dataIn.end());
+    return bytes;
 }
 
 std::vector<uint8_t> encodeWindow(const ScanWindow& window)
@@ -241,9 +258,15 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
                            w.lines() > 0;
         if (!valid)
             return check(kSenseIllegalRequest, kAscInvalidParameter, dataInLength);
-        m_window = w;
+        if (w != m_window) {
+            m_window = w;
+            if (m_page)
+                m_spare = std::move(m_page);
+            m_chunk.reset();
+            for (auto& row : m_rows)
+                row.clear();
+        }
         m_scanning = false;
-        m_page.clear();
         result = good({}, dataInLength);
         break;
     }
@@ -295,43 +318,67 @@ ScsiResult SimulatedScanner::diagnostic(std::span<const uint8_t> payload)
     return good({}, 0);
 }
 
+std::span<const uint8_t> SimulatedScanner::renderedLine(uint32_t index)
+{
+    const uint32_t y = m_window.top + index * kChartUnits / m_window.yResolution;
+    auto& row = m_rows[chartRowKind(y)];
+    if (row.empty())
+        renderLine(index, row);
+    return row;
+}
+
 ScsiResult SimulatedScanner::readImage(size_t length)
 {
     if (!m_scanning)
         return check(kSenseNotReady, kAscNotReady, length);
-    const uint64_t total = static_cast<uint64_t>(m_window.bytesPerLine()) * m_window.lines();
-    const uint64_t available = total - m_imageOffset;
-    ScsiResult result;
-    result.dataIn.assign(length, 0);
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(length, available));
     const uint32_t bytesPerLine = m_window.bytesPerLine();
-    if (m_page.empty() && total <= kPageCacheLimit) {
-        m_page.reserve(static_cast<size_t>(total));
-        std::vector<uint8_t> line;
-        for (uint32_t index = 0; index < m_window.lines(); ++index) {
-            renderLine(index, line);
-            m_page.insert(m_page.end(), line.begin(), line.end());
+    const uint64_t total = static_cast<uint64_t>(bytesPerLine) * m_window.lines();
+    const uint64_t available = total - m_imageOffset;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(length, available));
+    ScsiResult result;
+    if (!m_page && total <= kPageCacheLimit) {
+        std::shared_ptr<std::vector<uint8_t>> page;
+        if (m_spare && m_spare.use_count() == 1) {
+            page = std::move(m_spare);
+            page->clear();
+        } else {
+            page = std::make_shared<std::vector<uint8_t>>();
         }
+        m_spare.reset();
+        if (page->capacity() < total) {
+            page->reserve(static_cast<size_t>(total));
+            platform::populate(page->data(), page->capacity());
+        }
+        for (uint32_t index = 0; index < m_window.lines(); ++index) {
+            const auto bytes = renderedLine(index);
+            page->insert(page->end(), bytes.begin(), bytes.end());
+        }
+        m_page = std::move(page);
     }
-    if (!m_page.empty()) {
-        std::copy_n(m_page.begin() + static_cast<ptrdiff_t>(m_imageOffset), n,
-                    result.dataIn.begin());
+    if (m_page) {
+        result.image = std::span(*m_page).subspan(static_cast<size_t>(m_imageOffset), n);
+        result.imageOwner = m_page;
     } else {
-        std::vector<uint8_t> line;
+        // A reply may still be sending the previous piece from the buffer.
+        if (!m_chunk || m_chunk.use_count() > 1)
+            m_chunk = std::make_shared<std::vector<uint8_t>>();
+        m_chunk->resize(n);
         for (size_t done = 0; done < n;) {
             const uint64_t at = m_imageOffset + done;
-            const auto index = static_cast<uint32_t>(at / bytesPerLine);
+            const auto bytes = renderedLine(static_cast<uint32_t>(at / bytesPerLine));
             const auto from = static_cast<size_t>(at % bytesPerLine);
-            renderLine(index, line);
-            const size_t take = std::min(n - done, line.size() - from);
-            std::copy_n(line.begin() + static_cast<ptrdiff_t>(from), take,
-                        result.dataIn.begin() + static_cast<ptrdiff_t>(done));
+            const size_t take = std::min(n - done, bytes.size() - from);
+            std::memcpy(m_chunk->data() + done, bytes.data() + from, take);
             done += take;
         }
+        result.image = std::span<const uint8_t>(*m_chunk);
+        result.imageOwner = m_chunk;
     }
     m_imageOffset += n;
     if (n < length) {
-        // End of the page: the residue in the information bytes, EOM and ILI.
+        // End of the page: zeros for the rest, the residue in the
+        // information bytes, EOM and ILI.
+        result.dataIn.assign(length - n, 0);
         const ScsiResult eom =
             check(kSenseNoSense, 0, 0, static_cast<uint32_t>(length - n), 0x40 | 0x20);
         result.status = eom.status;

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -29,12 +30,28 @@ constexpr uint32_t kA4Length = 14031;
 struct ScsiResult {
     uint8_t status = 0;                 // 0 good, 2 CHECK CONDITION
     std::array<uint8_t, 24> sense{};    // fixed format
-    std::vector<uint8_t> dataIn;        // exactly the length asked for
+    // The data-in, exactly the length asked for: the bytes of image, then
+    // those of dataIn. Image data are a piece of the rendered page, sent
+    // from where they lie (imageOwner keeps them alive, also past a later
+    // SET WINDOW); every other command fills dataIn alone.
+    std::span<const uint8_t> image;
+    std::shared_ptr<const void> imageOwner;
+    std::vector<uint8_t> dataIn;
+
+    size_t dataInSize() const { return image.size() + dataIn.size(); }
+    // The whole data-in in one buffer (a copy).
+    std::vector<uint8_t> dataInBytes() const;
 };
 
 // The test chart's colour at a point (1/1200 inch from the top-left corner):
 // colour bars, a grey ramp and a one-inch grid on white.
 std::array<uint8_t, 3> chartPixel(uint32_t x, uint32_t y);
+
+// The chart's rows come in a few kinds: chartPixel(x, y) depends on y only
+// through chartRowKind(y), so a scanner renders one row of each kind and
+// copies it for the others.
+constexpr size_t kChartRowKinds = 6;
+size_t chartRowKind(uint32_t y);
 
 // The scan window as SET WINDOW sets it.
 struct ScanWindow {
@@ -44,6 +61,7 @@ struct ScanWindow {
     uint32_t width = kA4Width, length = kA4Length; // chart units
     uint8_t bitsPerPixel = 24;                   // 24 colour, 8 grey
 
+    bool operator==(const ScanWindow&) const = default;
     uint32_t pixelsPerLine() const { return width * xResolution / kChartUnits; }
     uint32_t lines() const { return length * yResolution / kChartUnits; }
     uint32_t bytesPerLine() const { return pixelsPerLine() * (bitsPerPixel / 8); }
@@ -72,6 +90,8 @@ private:
                    size_t dataInLength);
     ScsiResult diagnostic(std::span<const uint8_t> payload);
     void renderLine(uint32_t line, std::vector<uint8_t>& out) const;
+    // A line of the current window, rendered once per kind of chart row.
+    std::span<const uint8_t> renderedLine(uint32_t index);
     ScsiResult readImage(size_t length);
 
     ScannerProfile m_profile;
@@ -87,9 +107,18 @@ private:
     ScanWindow m_window;
     bool m_scanning = false;
     uint64_t m_imageOffset = 0;
-    // The page of the current window, rendered once when it fits in
-    // kPageCacheLimit, so that repeated scans cost a copy.
-    std::vector<uint8_t> m_page;
+    // One rendered line of each kind of chart row, for the current window.
+    std::array<std::vector<uint8_t>, kChartRowKinds> m_rows;
+    // The page of the current window, rendered at its first read when it
+    // fits in kPageCacheLimit and kept while SET WINDOW sets the same
+    // window again: reads answer from it without a copy. The page of an
+    // earlier window lends its memory to the next page when no reply holds
+    // it (fresh memory costs more to fill than rendering does).
+    std::shared_ptr<std::vector<uint8_t>> m_page;
+    std::shared_ptr<std::vector<uint8_t>> m_spare;
+    // A larger page is rendered read by read into this buffer, used again
+    // once no reply holds it.
+    std::shared_ptr<std::vector<uint8_t>> m_chunk;
 };
 
 } // namespace lumarc::unitsim

@@ -1,7 +1,9 @@
 // The simulated unit's SCSI tunnel: TCP 10001 on the unit's address. Greets
 // each connection, then answers tunnel requests with the simulated scanner
-// until the PC closes. Faults on request: a refused greeting, a reply that
-// never comes, a reply cut short by closing.
+// until the PC closes, one at a time and in order; image data go out from
+// the scanner's rendered page without a copy. Faults on request: a refused
+// greeting, a reply that never comes, a late reply, a reply cut short by
+// closing, CHECK CONDITION for one opcode.
 #pragma once
 
 #include "connection_server.h"
@@ -10,14 +12,11 @@
 #include "platform/event.h"
 #include "platform/net_socket.h"
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace lumarc::unitsim {
@@ -51,11 +50,12 @@ public:
     size_t connections() const;
 
 private:
+    class Session;
+
     TunnelServer(SimulatedScanner& scanner, LogSink log)
         : m_scanner(scanner), m_log(std::move(log))
     {
     }
-    void serve(platform::UniqueFd connection, platform::Endpoint peer, int wakeFd);
 
     SimulatedScanner& m_scanner;
     LogSink m_log;

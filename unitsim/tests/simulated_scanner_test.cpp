@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 namespace lumarc::unitsim {
 namespace {
@@ -108,7 +109,8 @@ TEST_F(Scanner, ScanningReturnsTheChartAndEndsThePageWithItsResidue)
     ASSERT_EQ(run({0x1B, 0, 0, 0, 0, 0}).status, 0);
     const auto first = run({0x28, 0, 0, 0, 0, 0, 0, 1, 0x2C, 0}, {}, 300);
     EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.dataIn[0], 0) << "the grid line at the corner is black";
+    ASSERT_EQ(first.dataInSize(), 300u);
+    EXPECT_EQ(first.dataInBytes()[0], 0) << "the grid line at the corner is black";
     const auto rest = run({0x28, 0, 0, 0, 0, 0, 0, 2, 0, 0}, {}, 512);
     EXPECT_EQ(rest.status, 2) << "the end of the page";
     EXPECT_EQ(rest.sense[2] & 0x40, 0x40) << "end of medium";
@@ -126,6 +128,79 @@ TEST_F(Scanner, ScanningReturnsTheChartAndEndsThePageWithItsResidue)
     window.left = 0;
     window.top = 0xFFFFFFF0;
     EXPECT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 2);
+}
+
+// The chart colour a byte of a colour window's image should have.
+uint8_t expectedByte(const ScanWindow& w, uint64_t offset)
+{
+    const uint64_t line = offset / w.bytesPerLine();
+    const uint64_t pixel = offset % w.bytesPerLine() / 3;
+    const auto x = static_cast<uint32_t>(w.left + pixel * kChartUnits / w.xResolution);
+    const auto y = static_cast<uint32_t>(w.top + line * kChartUnits / w.yResolution);
+    return chartPixel(x, y)[offset % 3];
+}
+
+TEST(Chart, RowsOfOneKindAreAlike)
+{
+    std::array<std::optional<uint32_t>, kChartRowKinds> first;
+    for (uint32_t y = 0; y < kA4Length; ++y) {
+        const size_t kind = chartRowKind(y);
+        ASSERT_LT(kind, kChartRowKinds);
+        if (!first[kind]) {
+            first[kind] = y;
+            continue;
+        }
+        for (uint32_t x = 0; x < kA4Width; x += 31)
+            ASSERT_EQ(chartPixel(x, y), chartPixel(x, *first[kind])) << x << "," << y;
+    }
+}
+
+TEST_F(Scanner, ImageDataOutliveTheWindowTheyCameFrom)
+{
+    ScanWindow window;
+    window.xResolution = window.yResolution = 150;
+    ASSERT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 0);
+    ASSERT_EQ(run({0x1B, 0, 0, 0, 0, 0}).status, 0);
+    const auto held = run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, {}, 0x80000);
+    const auto copy = held.dataInBytes();
+    ASSERT_EQ(copy.size(), 0x80000u);
+    for (const uint64_t at : std::initializer_list<uint64_t>{0, 1, 5000, 0x7FFFF})
+        EXPECT_EQ(copy[at], expectedByte(window, at)) << at;
+
+    // Another window: a new page, while the held reply keeps its bytes.
+    ScanWindow other = window;
+    other.left = 1200;
+    other.width = 2400;
+    ASSERT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(other)).status, 0);
+    ASSERT_EQ(run({0x1B, 0, 0, 0, 0, 0}).status, 0);
+    const auto fresh = run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, {}, 0x80000).dataInBytes();
+    for (const uint64_t at : std::initializer_list<uint64_t>{0, 1, 5000, 0x7FFFF})
+        EXPECT_EQ(fresh[at], expectedByte(other, at)) << at;
+    EXPECT_EQ(held.dataInBytes(), copy);
+
+    // The first window again: its page starts over from the top.
+    ASSERT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 0);
+    ASSERT_EQ(run({0x1B, 0, 0, 0, 0, 0}).status, 0);
+    EXPECT_EQ(run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, {}, 0x80000).dataInBytes(), copy);
+}
+
+TEST_F(Scanner, APageTooLargeToKeepIsRenderedReadByRead)
+{
+    ScanWindow window;
+    window.xResolution = window.yResolution = 600; // 104 MB in colour
+    ASSERT_GT(uint64_t{window.bytesPerLine()} * window.lines(), kPageCacheLimit);
+    ASSERT_EQ(run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, encodeWindow(window)).status, 0);
+    ASSERT_EQ(run({0x1B, 0, 0, 0, 0, 0}).status, 0);
+    const auto first = run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, {}, 0x80000);
+    const auto copy = first.dataInBytes();
+    const auto second = run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, {}, 0x80000).dataInBytes();
+    ASSERT_EQ(second.size(), 0x80000u);
+    EXPECT_EQ(first.dataInBytes(), copy) << "a held reply is not overwritten by the next read";
+    const uint64_t line = window.bytesPerLine();
+    for (const uint64_t at : std::initializer_list<uint64_t>{0, line - 1, line, 0x7FFFF})
+        EXPECT_EQ(copy[at], expectedByte(window, at)) << at;
+    for (const uint64_t at : std::initializer_list<uint64_t>{0, line - 1, 0x7FFFF})
+        EXPECT_EQ(second[at], expectedByte(window, 0x80000 + at)) << at;
 }
 
 } // namespace
