@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     for (const char* name : {"Orbtw32.wrp", "Orbsi32.wrp", "Q4MXTDS1.wrp"})
         std::ofstream(sources / name) << std::string(64 * 1024, 'x');
     (void)platform::Profile(shared::launchFilePath()).writeString("Launch", "Scan_Apl", "/bin/true");
-    ::setenv("LUMARC_DEBUG", "0", 1);
+    ::setenv("LUMARC_DEBUG", "0", 0);
 
     ReportClock clock;
     auto unit = startUnit("127.0.0.2", true, [&](const std::string& line) {

@@ -1,92 +1,120 @@
 #!/bin/sh
-# The demo itself, run inside a private network namespace by demo.sh.
+# The demo itself, run inside a private network namespace by demo.sh:
+#   demo-inside.sh BIN OUTPUT-FOLDER DEMO-FILES
 set -eu
 bin="$1"
+output="$2"
+files="$3"
 unit=127.0.0.2
 pin=2468
 # The PC's trigger port: on one machine the units' own port 10002 is taken
 # by their management servers, so the PC listens on 10003.
 trigger=10003
 
-# Settings of this demo only.
-XDG_CONFIG_HOME=$(mktemp -d)
-export XDG_CONFIG_HOME
+# A PC of this demo only: settings, "Windows directory", runtime folder.
+demo=$(mktemp -d)
+export XDG_CONFIG_HOME="$demo/config" LUMARC_WINDOWS_DIR="$demo/windows" \
+    XDG_RUNTIME_DIR="$demo/run" LUMARC_DEBUG=0
+mkdir -p "$XDG_RUNTIME_DIR" "$LUMARC_WINDOWS_DIR/twain_32/orbscan32" "$demo/guides"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+echo "== Setting up this PC: trigger port $trigger, the scanner's TWAIN data-source"
+echo "   templates and model list, the error-guide texts, the still-image server"
 "$bin/lumarc-ini" set --settings Common TrgPort "$trigger"
 "$bin/lumarc-ini" set --settings TimeOut SearchBox 2
+cp "$files"/OrbScanner.id "$files"/*.wrp "$LUMARC_WINDOWS_DIR/twain_32/orbscan32/"
+cp "$files/KEMRGUID.ini" "$demo/guides/"
+"$bin/lumarc-regsvr" "$bin/libquentysti.so"
+# Where an installer records the error-guide folder.
+"$bin/lumarc-ini" set "$XDG_CONFIG_HOME/Velorin/registry.ini" \
+    'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\KemrGuid.exe' \
+    Path "$demo/guides"
+page="$output/page.png"
+rm -f "$page"
+echo "   The Scan button starts lumarc-scan (Lanyard.ini, [Launch]):"
+"$bin/lumarc-ini" set --launch Launch Scan_Apl "$bin/lumarc-scan"
+"$bin/lumarc-ini" set --launch Launch Scan_Opt "-u $unit -r 150 -o $page --quiet"
+"$bin/lumarc-ini" get-section --launch Launch | sed 's/^/     /'
 
+echo
 echo "== Starting two simulated units at $unit and the next address"
-commands=$(mktemp -u)
+commands="$demo/commands"
 mkfifo "$commands"
 "$bin/lumarc-unitsim" --address "$unit" --units 2 --name "Front desk" --pin "$pin" \
     --scanner ORBIX-4000 --user "alice:1111:127.0.0.1" --trigger-port "$trigger" \
     --quiet <"$commands" &
 sim=$!
 exec 3>"$commands"
+kicklet=""
 cleanup() {
+    [ -n "$kicklet" ] && kill "$kicklet" 2>/dev/null && wait "$kicklet" 2>/dev/null
     echo quit >&3 2>/dev/null || true
     wait "$sim" 2>/dev/null || true
-    rm -f "$commands"
-    rm -rf "$XDG_CONFIG_HOME"
+    rm -rf "$demo"
 }
 trap cleanup EXIT
-# Wait until the unit answers.
 for _ in 1 2 3 4 5 6 7 8 9 10; do
     "$bin/lumarc" -u "$unit" name >/dev/null 2>&1 && break
     sleep 0.2
 done
 
 echo
-echo "== lumarc discover"
-"$bin/lumarc" discover
+echo "== Starting kicklet, the event module (as at log-in); it finds the units"
+"$bin/kicklet" --foreground &
+kicklet=$!
+for _ in $(seq 50); do
+    "$bin/lumarc" refresh >/dev/null 2>&1 && break
+    sleep 0.1
+done
+echo "   lumarc refresh:"
+"$bin/lumarc" refresh | sed 's/^/     /'
 
 echo
-echo "== lumarc -u $unit info"
-"$bin/lumarc" -u "$unit" info
+echo "== alice presses Scan on the first unit: kicklet starts lumarc-scan for her"
+echo "press 1 scan alice" >&3
+for _ in $(seq 100); do
+    [ -f "$page" ] && break
+    sleep 0.1
+done
+if [ -f "$page" ]; then
+    echo "   scanned page: $page ($(wc -c <"$page") bytes)"
+else
+    echo "   no page arrived"
+fi
 
 echo
-echo "== lumarc -u $unit echo"
-"$bin/lumarc" -u "$unit" echo
+echo "== The scanner information tool's road: lumarc sti inquiry goes through COM;"
+echo "   its LockDevice and UnLockDevice make kicklet show \"0\" and \"1\" on the panel"
+"$bin/lumarc" sti inquiry | sed 's/^/   /'
 
 echo
-echo "== A user registers from this PC: lumarc user-add bob --host 192.0.2.20"
+echo "== A scanning program reports a scanner error (03 80 01 5A); kicklet shows the"
+echo "   error guide's text on the current unit's panel"
+"$bin/lumarc" report-error "03 80 01 5A" | sed 's/^/   /'
+sleep 0.5
+
+echo
+echo "== The first unit's panel log: the launch report, the lock texts, the error text"
+echo "panel 1" >&3
+sleep 0.3
+
+echo
+echo "== The unit list kicklet keeps (lumarc-ini get-section --settings 1 and 2)"
+"$bin/lumarc-ini" get-section --settings 1 | sed 's/^/   /'
+"$bin/lumarc-ini" get-section --settings 2 | sed 's/^/   /'
+
+echo
+echo "== Managing the unit with lumarc: its name, firmware, network and scanner"
+"$bin/lumarc" -u "$unit" info | sed 's/^/   /'
+
+echo
+echo "== A user registers from this PC; the administrator lists the users (PIN from"
+echo "   standard input), renames the unit; a wrong PIN is refused"
 echo 7777 | "$bin/lumarc" -u "$unit" --user-pin - --host 192.0.2.20 user-add bob
-
-echo
-echo "== The administrator lists the users (PIN from standard input)"
 echo "$pin" | "$bin/lumarc" -u "$unit" --pin - users
-
-echo
-echo "== The administrator renames the unit, then the name is read back"
 echo "$pin" | "$bin/lumarc" -u "$unit" --pin - set-name "Lobby"
 "$bin/lumarc" -u "$unit" --json name
-
-echo
-echo "== A wrong PIN is refused with the unit's status"
 echo 0000 | "$bin/lumarc" -u "$unit" --pin - users || true
 
 echo
-echo "== lumarc events, while alice presses Scan on the first unit"
-"$bin/lumarc" events --count 1 &
-events=$!
-sleep 0.5
-echo "press 1 scan alice" >&3
-wait "$events"
-
-echo
-echo "== lumarc-scan: one page from the unit's scanner, through the SCSI tunnel"
-page=$(mktemp --suffix=.png)
-"$bin/lumarc-scan" -u "$unit" -r 150 -o "$page" --quiet
-rm -f "$page"
-
-echo
-echo "== The still-image device server, registered in this demo's configuration,"
-echo "   serves the current unit's scanner: lumarc sti goes through COM and Escape"
-"$bin/lumarc-regsvr" "$bin/libquentysti.so"
-"$bin/lumarc-ini" set --settings Common Current 1
-"$bin/lumarc-ini" set --settings 1 IP "$unit"
-"$bin/lumarc-ini" set --settings 1 Scanner ORBIX-4000
-"$bin/lumarc" sti list
-"$bin/lumarc" sti inquiry
-
-echo
-echo "demo: done"
+echo "demo: done; the scanned page stays in $page"

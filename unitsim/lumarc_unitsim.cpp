@@ -61,6 +61,7 @@ Commands on standard input, one per line:
                    registered host, else 127.0.0.1; the unit's trigger port)
                    and reports the button
   event UNIT CODE FLAGS USER [PC[:PORT]]   any event code and flags
+  panel UNIT       what the unit's panel showed: launch reports and texts
   busy UNIT on|off, list, help, quit
 )";
 
@@ -145,7 +146,7 @@ bool runCommand(const std::string& line, std::vector<std::unique_ptr<unitsim::Si
         return false;
     if (command == "help") {
         std::fputs("press UNIT scan|send1..send9 USER [PC[:PORT]] | event UNIT CODE FLAGS USER "
-                   "[PC[:PORT]] | busy UNIT on|off | list | quit\n",
+                   "[PC[:PORT]] | busy UNIT on|off | panel UNIT | list | quit\n",
                    stdout);
         return true;
     }
@@ -162,6 +163,13 @@ bool runCommand(const std::string& line, std::vector<std::unique_ptr<unitsim::Si
     unitsim::SimulatedUnit* unit = findUnit(which, units);
     if (unit == nullptr) {
         printLine("no unit " + which + " (try list)");
+        return true;
+    }
+    if (command == "panel") {
+        std::string log;
+        for (const std::string& entry : unit->state().panelLog())
+            log += (log.empty() ? "" : ", ") + entry;
+        printLine("unit " + unit->addressText() + " panel: " + (log.empty() ? "(nothing)" : log));
         return true;
     }
     if (command == "busy") {

@@ -209,11 +209,13 @@ std::vector<uint8_t> UnitState::handle(std::span<const uint8_t> request)
         if (!need(68))
             return reply(status::kBadRequest);
         m_panelTexts.push_back(field(payload, 4, 64));
+        m_panelLog.push_back("\"" + m_panelTexts.back() + "\"");
         return reply(status::kOk);
     case kAplReport:
         if (!need(4))
             return reply(status::kBadRequest);
         m_reports.push_back(readLe32(payload, 0));
+        m_panelLog.push_back("report " + std::to_string(m_reports.back()));
         return reply(status::kOk);
     case kUserRegister:
     case kUserChangePin:
@@ -576,6 +578,12 @@ std::vector<std::string> UnitState::panelTexts() const
 {
     std::scoped_lock lock(m_mutex);
     return m_panelTexts;
+}
+
+std::vector<std::string> UnitState::panelLog() const
+{
+    std::scoped_lock lock(m_mutex);
+    return m_panelLog;
 }
 
 bool UnitState::inMaintenance() const

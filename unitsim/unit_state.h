@@ -82,6 +82,9 @@ public:
     std::vector<UserSlot> users() const;
     std::vector<uint32_t> applicationReports() const;
     std::vector<std::string> panelTexts() const;
+    // What the unit's panel showed, in order: "report N" for an
+    // application report, the text itself (quoted) for a panel text.
+    std::vector<std::string> panelLog() const;
     bool inMaintenance() const;
     bool inScannerInfoMode() const;
     bool inTestMode() const;
@@ -118,6 +121,7 @@ private:
     uint32_t m_frontPanelStatus = 0;
     std::vector<uint32_t> m_reports;
     std::vector<std::string> m_panelTexts;
+    std::vector<std::string> m_panelLog;
     std::vector<uint8_t> m_flash;
     std::array<uint32_t, 256> m_lcdValues{};
     uint32_t m_lcdLight = 0;
