@@ -122,6 +122,17 @@ int main(int argc, char** argv)
     });
     auto kicklet = platform::Process::start({(platform::programFolder() / "kicklet").string(),
                                              "--foreground"});
+    // However the run ends, the event module does not outlive it.
+    struct Ender {
+        Result<platform::Process>& process;
+        ~Ender()
+        {
+            if (process) {
+                (void)process->terminate();
+                (void)process->wait(10s);
+            }
+        }
+    } ender{kicklet};
     if (!kicklet || !waitUntil([] { return platform::findWindow("Kicklet") != 0; }, 10s) ||
         !refresh(file)) {
         std::fprintf(stderr, "kicklet did not start\n");
@@ -133,6 +144,7 @@ int main(int argc, char** argv)
     // launch between presses, as a scanning program would.
     const auto window = platform::findWindow("Kicklet");
     std::vector<double> total;
+    int turnedAway = 0;
     unitsim::EventMessage scan;
     scan.user = "bench";
     for (int i = 0; i < presses; ++i) {
@@ -141,15 +153,25 @@ int main(int argc, char** argv)
             std::scoped_lock lock(clock.mutex);
             before = clock.reports.size();
         }
+        // The listener serves one unit connection at a time: until it has
+        // seen the previous one closed, a unit is turned away and tries again.
         const auto begin = Clock::now();
         auto pressed = unit->press({*platform::resolveUnitAddress("127.0.0.1"), kTriggerPort},
                                    scan, 5s);
+        for (int retry = 0; pressed && pressed->greeting != 0 && retry < 100; ++retry) {
+            ++turnedAway;
+            std::this_thread::sleep_for(1ms);
+            pressed = unit->press({*platform::resolveUnitAddress("127.0.0.1"), kTriggerPort},
+                                  scan, 5s);
+        }
         if (!pressed || !pressed->acknowledged ||
             !waitUntil([&] {
                 std::scoped_lock lock(clock.mutex);
                 return clock.reports.size() > before;
             }, 10s)) {
-            std::fprintf(stderr, "press %d was not reported\n", i);
+            std::fprintf(stderr, "press %d was not reported (%s)\n", i,
+                         !pressed ? pressed.error().text.c_str()
+                                  : !pressed->acknowledged ? "not acknowledged" : "no report");
             return 1;
         }
         std::scoped_lock lock(clock.mutex);
@@ -175,8 +197,9 @@ int main(int argc, char** argv)
             (void)started->wait(5s);
     }
     const double prescribed = percentile(exchanges, 0.5) + percentile(starts, 0.5);
-    std::printf("press to report 0, %d presses: median %.2f ms, p99 %.2f ms\n", presses,
-                percentile(total, 0.5) / 1000, percentile(total, 0.99) / 1000);
+    std::printf("press to report 0, %d presses: median %.2f ms, p99 %.2f ms (%d turned away "
+                "while the previous connection closed, then retried)\n",
+                presses, percentile(total, 0.5) / 1000, percentile(total, 0.99) / 1000, turnedAway);
     std::printf("  prescribed: two exchanges %.2f ms, program start %.2f ms (medians)\n",
                 percentile(exchanges, 0.5) / 1000, percentile(starts, 0.5) / 1000);
     std::printf("  ours (the rest): median %.2f ms, p99 %.2f ms   target: p99 <= 10 ms\n",
@@ -209,8 +232,6 @@ int main(int argc, char** argv)
                 "discovery time-out of 2 s, %u units active   target: <= 4 s\n",
                 took->count() / 1e6, active);
 
-    (void)kicklet->terminate();
-    (void)kicklet->wait(10s);
     Zorvan_Cleanup();
     return 0;
 }
