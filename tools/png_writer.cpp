@@ -5,6 +5,8 @@
 #include "platform/error_codes.h"
 
 #include <cerrno>
+#include <optional>
+#include <vector>
 #include <csetjmp>
 #include <png.h>
 #include <zlib.h>
@@ -12,22 +14,48 @@
 namespace lumarc::tools {
 
 struct PngWriter::State {
-    std::FILE* file = nullptr;
+    std::unique_ptr<platform::OutputFile> ownFile; // when the writer made its own
+    platform::OutputFile* out = nullptr;
     png_structp png = nullptr;
     png_infop info = nullptr;
     uint32_t rowBytes = 0;
     bool finished = false;
+    // libpng hands over small pieces; they leave in large writes.
+    std::vector<uint8_t> pending;
+    std::optional<Error> writeError;
 };
 
 namespace {
 
+constexpr size_t kWriteBuffer = 256 * 1024;
+
+bool flushPending(PngWriter::State& s)
+{
+    if (s.pending.empty() || s.writeError)
+        return !s.writeError;
+    if (auto written = s.out->write(s.pending); !written)
+        s.writeError = written.error();
+    s.pending.clear();
+    return !s.writeError;
+}
+
+extern "C" void writeData(png_structp png, png_bytep data, png_size_t length)
+{
+    auto& s = *static_cast<PngWriter::State*>(png_get_io_ptr(png));
+    s.pending.insert(s.pending.end(), data, data + length);
+    if (s.pending.size() >= kWriteBuffer && !flushPending(s))
+        png_error(png, "write failed");
+}
+
+extern "C" void flushData(png_structp) {}
+
 // Each returns false when libpng failed.
-bool startImage(png_structp png, png_infop info, std::FILE* file, uint32_t width,
+bool startImage(png_structp png, png_infop info, PngWriter::State* state, uint32_t width,
                 uint32_t height, int channels, uint32_t dotsPerInch, const PngEncoding& encoding)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_init_io(png, file);
+    png_set_write_fn(png, state, writeData, flushData);
     png_set_IHDR(png, info, width, height, 8, channels == 3 ? PNG_COLOR_TYPE_RGB
                                                              : PNG_COLOR_TYPE_GRAY,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -81,12 +109,20 @@ PngEncoding scannedPageEncoding()
 
 Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, uint32_t width,
                                                      uint32_t height, int channels,
-                                                     uint32_t dotsPerInch)
+                                                     uint32_t dotsPerInch,
+                                                     const PngEncoding& encoding)
 {
-    return create(path, width, height, channels, dotsPerInch, scannedPageEncoding());
+    auto file = platform::OutputFile::open(path);
+    if (!file)
+        return file.error();
+    auto own = std::make_unique<platform::OutputFile>(std::move(*file));
+    auto writer = create(*own, width, height, channels, dotsPerInch, encoding);
+    if (writer)
+        (*writer)->m_state->ownFile = std::move(own);
+    return writer;
 }
 
-Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, uint32_t width,
+Result<std::unique_ptr<PngWriter>> PngWriter::create(platform::OutputFile& out, uint32_t width,
                                                      uint32_t height, int channels,
                                                      uint32_t dotsPerInch,
                                                      const PngEncoding& encoding)
@@ -94,15 +130,16 @@ Result<std::unique_ptr<PngWriter>> PngWriter::create(const std::string& path, ui
     std::unique_ptr<PngWriter> writer(new PngWriter);
     writer->m_state = std::make_unique<State>();
     State& s = *writer->m_state;
+    s.out = &out;
     s.rowBytes = width * static_cast<uint32_t>(channels);
-    s.file = std::fopen(path.c_str(), "wb");
-    if (s.file == nullptr)
-        return platform::win32Error("create " + path, errno);
+    s.pending.reserve(kWriteBuffer + 64 * 1024);
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     s.info = s.png != nullptr ? png_create_info_struct(s.png) : nullptr;
     if (s.info == nullptr ||
-        !startImage(s.png, s.info, s.file, width, height, channels, dotsPerInch, encoding))
-        return Error{platform::win32::kInvalidData, "cannot start the PNG image in " + path};
+        !startImage(s.png, s.info, &s, width, height, channels, dotsPerInch, encoding))
+        return s.writeError ? *s.writeError
+                            : Error{platform::win32::kInvalidData,
+                                    "cannot start the PNG image in " + out.path()};
     return writer;
 }
 
@@ -112,8 +149,6 @@ PngWriter::~PngWriter()
         return;
     if (m_state->png != nullptr)
         png_destroy_write_struct(&m_state->png, m_state->info != nullptr ? &m_state->info : nullptr);
-    if (m_state->file != nullptr)
-        std::fclose(m_state->file);
 }
 
 Status PngWriter::writeRow(std::span<const uint8_t> row)
@@ -121,7 +156,8 @@ Status PngWriter::writeRow(std::span<const uint8_t> row)
     if (row.size() != m_state->rowBytes)
         return Error{platform::win32::kInvalidParameter, "PNG row of the wrong size"};
     if (!writeOneRow(m_state->png, row.data()))
-        return Error{platform::win32::kInvalidData, "libpng could not write a row"};
+        return m_state->writeError.value_or(
+            Error{platform::win32::kInvalidData, "libpng could not write a row"});
     return {};
 }
 
@@ -130,11 +166,11 @@ Status PngWriter::finish()
     if (m_state->finished)
         return {};
     m_state->finished = true;
-    if (!endImage(m_state->png, m_state->info))
-        return Error{platform::win32::kInvalidData, "libpng could not end the image"};
-    std::FILE* file = std::exchange(m_state->file, nullptr);
-    if (std::fclose(file) != 0)
-        return platform::win32Error("close PNG file", errno);
+    if (!endImage(m_state->png, m_state->info) || !flushPending(*m_state))
+        return m_state->writeError.value_or(
+            Error{platform::win32::kInvalidData, "libpng could not end the image"});
+    if (m_state->ownFile)
+        return m_state->ownFile->commit();
     return {};
 }
 

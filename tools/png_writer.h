@@ -2,6 +2,7 @@
 // in memory whole.
 #pragma once
 
+#include "platform/output_file.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -28,25 +29,32 @@ PngEncoding scannedPageEncoding();
 
 class PngWriter {
 public:
-    // Opens the file and writes the header: 8-bit RGB (3 channels) or grey
-    // (1), with the resolution in pixels per inch.
-    static Result<std::unique_ptr<PngWriter>> create(const std::string& path, uint32_t width,
+    // Writes the header to out: 8-bit RGB (3 channels) or grey (1), with the
+    // resolution in pixels per inch. out must outlive the writer; it is
+    // committed by its owner after finish().
+    static Result<std::unique_ptr<PngWriter>> create(platform::OutputFile& out, uint32_t width,
                                                      uint32_t height, int channels,
-                                                     uint32_t dotsPerInch);
+                                                     uint32_t dotsPerInch,
+                                                     const PngEncoding& encoding =
+                                                         scannedPageEncoding());
+    // The same into a file of its own, committed by finish().
     static Result<std::unique_ptr<PngWriter>> create(const std::string& path, uint32_t width,
                                                      uint32_t height, int channels,
                                                      uint32_t dotsPerInch,
-                                                     const PngEncoding& encoding);
+                                                     const PngEncoding& encoding =
+                                                         scannedPageEncoding());
     ~PngWriter();
 
     // One line of width × channels bytes.
     Status writeRow(std::span<const uint8_t> row);
-    // Ends the image; the file is complete only after this.
+    // Ends the image; the output is complete only after this.
     Status finish();
+
+    // What libpng's callbacks work on; opaque outside png_writer.cpp.
+    struct State;
 
 private:
     PngWriter() = default;
-    struct State;
     std::unique_ptr<State> m_state;
 };
 

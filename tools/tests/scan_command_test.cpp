@@ -2,6 +2,7 @@
 // the PNG it writes is decoded and compared with the test chart.
 #include "platform/file_io.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/tests/temp_folder.h"
 #include "platform/unit_address.h"
@@ -14,7 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <png.h>
+#include <csignal>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace lumarc::tools {
 namespace {
@@ -128,7 +134,7 @@ TEST_F(Scan, FailuresSayWhatWentWrong)
 {
     std::string errors;
     EXPECT_EQ(scan({"-u", "127.0.0.9", "-o", (m_sandbox.root() / "x.png").string()}, &errors),
-              kScanFailed);
+              kScanUnreachable);
     EXPECT_NE(errors.find("cannot reach the scanner of 127.0.0.9"), std::string::npos) << errors;
     EXPECT_EQ(scan({"-u", "127.0.0.2", "--area", "0,0,300,10"}, &errors), kScanUsage);
     EXPECT_EQ(scan({"-o", "x.png"}, &errors), kScanUsage) << "no unit";
@@ -150,7 +156,7 @@ TEST_F(Scan, RefusalTimeOutAndScannerErrorsAreToldApartAndKeepAnEarlierScan)
     unitsim::TunnelFaults refuse;
     refuse.greetingCode = 1;
     m_unit->tunnel()->setFaults(refuse);
-    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanFailed);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanRefused);
     EXPECT_NE(errors.find("refused the scanner connection"), std::string::npos) << errors;
     unchanged();
 
@@ -169,7 +175,7 @@ TEST_F(Scan, RefusalTimeOutAndScannerErrorsAreToldApartAndKeepAnEarlierScan)
     unitsim::TunnelFaults silent;
     silent.silent = true;
     m_unit->tunnel()->setFaults(silent);
-    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanFailed);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o", file}, &errors), kScanUnreachable);
     EXPECT_NE(errors.find("INQUIRY: no reply from the unit (time-out or connection lost)"),
               std::string::npos)
         << errors;
@@ -208,6 +214,84 @@ TEST_F(Scan, WhatTheScannerCannotDoIsRefusedInItsTerms)
                    &errors),
               kScanOk)
         << errors;
+}
+
+TEST_F(Scan, OutputsAsLinuxUsersExpectThem)
+{
+    namespace fs = std::filesystem;
+    const fs::path root = m_sandbox.root();
+    const std::vector<std::string> small = {"-u", "127.0.0.2", "-r50", "--area=0,0,20,20", "-q"};
+    const auto with = [&](std::vector<std::string> more) {
+        auto args = small;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    std::string errors;
+
+    // A link is written through; the link stays.
+    fs::create_directory(root / "real");
+    fs::create_symlink("real/page.png", root / "link.png");
+    ASSERT_EQ(scan(with({"--output=" + (root / "link.png").string()}), &errors), kScanOk) << errors;
+    EXPECT_TRUE(fs::is_symlink(root / "link.png"));
+    EXPECT_TRUE(readPng((root / "real" / "page.png").string(), false));
+
+    // A FIFO is written into, never replaced by a file.
+    ASSERT_EQ(::mkfifo((root / "pipe").c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = platform::readWholeFile(root / "pipe").valueOr(""); });
+    EXPECT_EQ(scan(with({"-o", (root / "pipe").string()}), &errors), kScanOk) << errors;
+    reader.join();
+    EXPECT_TRUE(fs::is_fifo(root / "pipe"));
+    EXPECT_EQ(piped.substr(1, 3), "PNG");
+
+    // "-" is standard output.
+    const int saved = ::dup(STDOUT_FILENO);
+    const int file = ::open((root / "stdout.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, STDOUT_FILENO);
+    const int code = scan(with({"-o", "-"}), &errors);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ::close(file);
+    EXPECT_EQ(code, kScanOk) << errors;
+    EXPECT_TRUE(readPng((root / "stdout.bin").string(), false)) << "a PNG on standard output";
+    EXPECT_FALSE(fs::exists(root / "-"));
+
+    // A device stays a device.
+    EXPECT_EQ(scan(with({"-o", "/dev/null"}), &errors), kScanOk) << errors;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // Refused before anything is sent: another format, options that do not parse.
+    const size_t requests = m_unit->tunnel()->requests().size();
+    EXPECT_EQ(scan(with({"-o", "x.jpg"}), &errors), kScanUsage);
+    EXPECT_NE(errors.find("writes PNG images; x.jpg names another format"), std::string::npos)
+        << errors;
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-r", "fifty"}, &errors), kScanUsage);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "--no-such-option"}, &errors), kScanUsage);
+    EXPECT_EQ(scan({"-u", "127.0.0.2", "-o"}, &errors), kScanUsage);
+    EXPECT_NE(errors.find("needs a value"), std::string::npos) << errors;
+    EXPECT_EQ(m_unit->tunnel()->requests().size(), requests);
+    EXPECT_EQ(scan({"--version"}, &errors), kScanOk);
+}
+
+TEST_F(Scan, AnInterruptedScanLeavesNoPartialFile)
+{
+    // The unit answers slowly, so the signal comes in the middle of the page.
+    unitsim::TunnelFaults slow;
+    slow.delay = std::chrono::milliseconds(30);
+    m_unit->tunnel()->setFaults(slow);
+    const auto output = m_sandbox.root() / "scan.png";
+    std::ofstream(output) << "an earlier scan";
+    for (int signal : {SIGINT, SIGTERM}) {
+        auto program = platform::Process::start(
+            {(platform::programFolder() / "lumarc-scan").string(), "-u", "127.0.0.2", "-r", "300",
+             "-q", "-o", output.string()});
+        ASSERT_TRUE(program);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ASSERT_TRUE(program->terminate(signal));
+        EXPECT_EQ(program->wait(std::chrono::seconds(10)), std::optional<int>(128 + signal));
+        EXPECT_EQ(files(), std::vector<std::string>{"scan.png"}) << "signal " << signal;
+        EXPECT_EQ(*platform::readWholeFile(output), "an earlier scan");
+    }
 }
 
 } // namespace
