@@ -5,6 +5,9 @@
 set -eu
 bin="$1"
 
+echo "== Scanner information tool: start to the Device Info page filled"
+"$bin/gaugery_bench" || true
+echo
 echo "== Management exchange (client and unit on CPU 0)"
 taskset -c 0 "$bin/mgmt_bench"
 
