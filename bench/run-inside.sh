@@ -11,6 +11,9 @@
 # within one run.
 set -eu
 bin="$1"
+
+echo "== Scanner information tool: start to the Device Info page filled"
+"$bin/gaugery_bench" || true
 unit=127.0.0.3
 fast=127.0.0.4
 bare=127.0.0.5

@@ -9,6 +9,7 @@ PACKAGES="
     libgtest-dev libgmock-dev libbenchmark-dev
     libpng-dev libsystemd-dev dbus-daemon
     iproute2 util-linux procps strace
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
 "
 
 missing=""

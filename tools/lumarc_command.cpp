@@ -2,6 +2,7 @@
 #include "lumarc_command.h"
 
 #include "event_module_commands.h"
+#include "scanner_command.h"
 #include "sti_command.h"
 
 #include "mgmt/zorvan.h"
@@ -93,6 +94,15 @@ first; -u does not apply):
   sti list                   the device record the server hands out
   sti inquiry                INQUIRY through Escape: vendor, product,
                              revision, escape status, SCSI status, sense
+
+The scanner's identification, capabilities and counters, as the scanner
+information tool shows them (nothing is written):
+  scanner                    the unit selected in Quenty.ini ([Common]
+                             Select), through the still-image device server
+                             exactly as the tool goes (it sets [Common]
+                             Current as the tool does)
+  -u ADDRESS scanner         that unit's scanner through the transport
+                             directly; the settings file is left alone
 
 PINs are never echoed. Exit status: 0 success, 1 failure (the library's
 result code and its meaning are printed), 2 a wrong command line.
@@ -923,7 +933,9 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
             throw UsageError("sti serves the current unit of the shared settings file; -u does "
                              "not apply");
         static const std::set<std::string> kWithoutUnit = {"discover", "events", "refresh",
-                                                           "report-error", "sti"};
+                                                           "report-error", "sti", "scanner"};
+        if (options.words.front() == "scanner" && options.words.size() != 1)
+            throw UsageError("scanner takes no arguments");
         const bool needsUnit = !kWithoutUnit.contains(options.words.front());
         if (needsUnit && options.unit.empty())
             throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
@@ -935,6 +947,9 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
     // The still-image server needs no management library.
     if (options.words.front() == "sti")
         return runSti(options.words, options.json, out, err);
+    // Only -u names the unit here; without it the selected unit is served.
+    if (options.words.front() == "scanner")
+        return runScanner(options.unitGiven ? options.unit : std::string(), options.json, out, err);
 
     if (const int32_t started = Zorvan_Startup(0, 0); started != 0) {
         err << "lumarc: the management library did not start (" << started << ")\n";

@@ -35,8 +35,13 @@ namespace, or on loopback addresses.
   --units N        simulate N units on consecutive addresses (default 1)
   --name N         the unit's name (default LUMARC-SIM)
   --pin P          the administrator PIN (default 0000)
-  --scanner M      the attached scanner: ORBIX-4000, ORBIX-2200, TALVEN-S60
-                   or none (default ORBIX-4000)
+  --scanner M      the attached scanner: ORBIX-4000 (the default),
+                   ORBIX-2200, TALVEN-S60, one model of each class the
+                   scanner information tool treats in its own way
+                   (LUMEN-1100, LUMEN-2150, SKARA-330, ORBIX-6100,
+                   TESSEL-710, VANTA-810, ORBIX-9100, MIRO-1010,
+                   TESSEL-1210, KAVRO-1310, KAVRO-14F0, SELVA-1610,
+                   FLATIS-1710, NOVIA-1810), or none
   --scanner-profile FILE
                    the attached scanner from an ini file: identification,
                    VPD page, firmware, EEPROM, ink and mode pages (every key

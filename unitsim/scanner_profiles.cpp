@@ -1,6 +1,8 @@
 // Built-in scanner profiles and profile files.
 #include "scanner_profiles.h"
 
+#include "scanner_models.h"
+
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/ini_document.h"
@@ -59,7 +61,9 @@ ScannerProfile orbix4000()
     p.vpd.compression = 0xE800;
     p.vpd.endorser = 0xA1;
     p.firmware = "1.0702100105";
-    p.eeprom = makeEeprom({24, 3, 18}, 100234);
+    p.eeprom = orbix4000Eeprom(); // class 15
+    p.powerSavingByte = 328;
+    p.powerSaving = 0x84;
     p.hardwareStatus[0] = 0x01; // ready
     p.hardwareStatus[kHardwareStatusInk] = 64;
     return p;
@@ -83,7 +87,7 @@ ScannerProfile orbix2200()
     p.vpd.imageProcessing = 0x0880;
     p.vpd.compression = 0x0800;
     p.firmware = "2.0103000000";
-    p.eeprom = makeEeprom({0, 0, 0}, 0);
+    p.eeprom = orbix2200Eeprom(); // class 13, with a flatbed
     p.hardwareStatus[0] = 0x01;
     p.lampTimer = 15;
     return p;
@@ -272,6 +276,7 @@ std::array<uint8_t, kVpdF0Size> encodeVpdF0(const VpdFacts& v)
     putBe(page, 0x58, 2, v.imageProcessing);
     putBe(page, 0x5A, 2, v.compression);
     page[0x5C] = v.endorser;
+    page[0x62] = v.connectedInterface;
     return page;
 }
 
@@ -287,7 +292,12 @@ std::array<uint8_t, kEepromSize> makeEeprom(std::array<uint8_t, 3> firstUse, uin
 
 const std::vector<ScannerProfile>& builtInScanners()
 {
-    static const std::vector<ScannerProfile> profiles{orbix4000(), orbix2200(), talvenS60()};
+    static const std::vector<ScannerProfile> profiles = [] {
+        std::vector<ScannerProfile> all{orbix4000(), orbix2200(), talvenS60()};
+        for (auto& scanner : classScanners())
+            all.push_back(std::move(scanner));
+        return all;
+    }();
     return profiles;
 }
 

@@ -38,6 +38,7 @@ struct VpdFacts {
     uint16_t compression = 0;           // 0x5A-0x5B
     uint8_t endorser = 0;               // 0x5C: 0x80 mechanical, 0x40 stamper,
                                         //       0x20 electrical, low nibble identifiers
+    uint8_t connectedInterface = 0;     // 0x62: 0 SCSI, 1 USB 1.1, 2 USB 2.0
 };
 
 std::array<uint8_t, kVpdF0Size> encodeVpdF0(const VpdFacts& facts);
@@ -60,6 +61,12 @@ struct ScannerProfile {
     std::array<uint8_t, kHardwareStatusSize> hardwareStatus{}; // byte 10: ink at power-on
     uint8_t powerSaving = 0x83; // mode page 34
     uint8_t lampTimer = 30;     // mode page 3D
+    // Where the scanner keeps its power-saving time in the EEPROM image, in
+    // the form mode page 34 reports it (classes 14, 16 and 18: byte 64; 15:
+    // byte 328); none: the mode page alone holds it.
+    std::optional<uint16_t> powerSavingByte;
+    // The 128-byte block of READ(10)/WRITE(10) page 0x69; none: a pattern.
+    std::optional<std::array<uint8_t, 128>> block;
 };
 
 // The built-in profiles.

@@ -138,8 +138,11 @@ SimulatedScanner::SimulatedScanner(ScannerProfile profile) : m_profile(std::move
     m_ink = m_profile.hardwareStatus[kHardwareStatusInk];
     m_lampTimer = m_profile.lampTimer;
     m_powerSaving = m_profile.powerSaving;
-    for (size_t i = 0; i < m_block.size(); ++i)
-        m_block[i] = static_cast<uint8_t>(0x80 + i);
+    if (m_profile.block)
+        m_block = *m_profile.block;
+    else
+        for (size_t i = 0; i < m_block.size(); ++i)
+            m_block[i] = static_cast<uint8_t>(0x80 + i);
 }
 
 ScsiResult SimulatedScanner::execute(std::span<const uint8_t> cdb,
@@ -203,6 +206,11 @@ ScsiResult SimulatedScanner::run(std::span<const uint8_t> cdb, std::span<const u
         if (dataOut.size() < 7 || (dataOut[4] != 0x34 && dataOut[4] != 0x3D))
             return check(kSenseIllegalRequest, kAscInvalidParameter, dataInLength);
         (dataOut[4] == 0x34 ? m_powerSaving : m_lampTimer) = dataOut[6];
+        // A scanner that keeps the time in its EEPROM stores it there too.
+        if (dataOut[4] == 0x34 && m_profile.powerSavingByte) {
+            m_eeprom[*m_profile.powerSavingByte] = dataOut[6];
+            m_working[*m_profile.powerSavingByte] = dataOut[6];
+        }
         result = good({}, dataInLength);
         break;
     case 0x28: // READ(10): the 128-byte block, or image data
@@ -292,19 +300,25 @@ ScsiResult SimulatedScanner::diagnostic(std::span<const uint8_t> payload)
     } else if (text == "DEBUG,E2T,RED  W") {
         m_diagnosticResult.assign(m_working.begin(), m_working.end());
     } else if (text == "DEBUG,E2T,WRT   " || text == "DEBUG,H3T,WRT   ") {
-        if (extra.size() < 2 || extra.size() < 2u + extra[1] || extra[0] + extra[1] > 127u)
+        if (extra.size() < 2 || extra.size() < 2u + extra[1] || extra[0] + extra[1] > kEepromSize)
             return check(kSenseIllegalRequest, kAscInvalidParameter, 0);
         std::copy_n(extra.begin() + 2, extra[1], m_working.begin() + extra[0]);
     } else if (text == "DEBUG,E2T,WRT  W") {
         if (extra.size() < 4)
             return check(kSenseIllegalRequest, kAscInvalidParameter, 0);
+        // The length counts the four bytes of offset and length as well.
         const size_t offset = static_cast<size_t>(extra[0] << 8 | extra[1]);
-        const size_t length = static_cast<size_t>(extra[2] << 8 | extra[3]);
+        const size_t counted = static_cast<size_t>(extra[2] << 8 | extra[3]);
+        if (counted < 4)
+            return check(kSenseIllegalRequest, kAscInvalidParameter, 0);
+        const size_t length = counted - 4;
         if (extra.size() < 4 + length || offset + length > kEepromSize)
             return check(kSenseIllegalRequest, kAscInvalidParameter, 0);
         std::copy_n(extra.begin() + 4, length, m_working.begin() + static_cast<ptrdiff_t>(offset));
     } else if (text == "DEBUG,E2P,WRT   ") {
         m_eeprom = m_working; // written data become permanent
+        if (m_profile.powerSavingByte)
+            m_powerSaving = m_eeprom[*m_profile.powerSavingByte];
     } else if (text == "CLEAR INK-LIFE  ") {
         m_ink = 100;
     } else if (text == "GET IMP-LIFE    ") {

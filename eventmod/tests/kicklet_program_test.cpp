@@ -138,9 +138,19 @@ protected:
         message.code = code;
         message.flags = flags;
         message.user = user;
-        auto outcome = unit.press({*platform::resolveUnitAddress("127.0.0.1"), kTriggerPort},
-                                  message, 5s);
-        return outcome && outcome->acknowledged;
+        // The listener serves one connection at a time: until it has seen
+        // the unit's previous connection closed, the unit is turned away
+        // and tries again, as a unit does.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            auto outcome = unit.press({*platform::resolveUnitAddress("127.0.0.1"), kTriggerPort},
+                                      message, 5s);
+            if (!outcome)
+                return false;
+            if (outcome->greeting == 0)
+                return outcome->acknowledged;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
     }
     void configureScan(const std::string& options)
     {

@@ -280,5 +280,50 @@ TEST_F(LumarcCommand, StiListsTheDeviceAndRunsAnInquiryThroughTheServer)
     EXPECT_EQ(sti({"-u", kUnit, "sti", "list"}).code, kLumarcUsage) << "the current unit only";
 }
 
+TEST_F(LumarcCommand, ScannerShowsThePagesDirectlyOrThroughTheSelectedUnit)
+{
+    // -u: through the transport, in scanner-information mode, the settings
+    // file left alone (it does not even exist afterwards).
+    const Outcome direct = run({"--json", "scanner"});
+    ASSERT_EQ(direct.code, kLumarcOk) << direct.err;
+    for (const char* part : {"\"modelClass\":15", "\"label\":\"Firmware Ver.(MDC)\",\"value\":\"0210\"",
+                             "\"first\":{\"label\":\"Brake Roller:\",\"value\":48000}",
+                             "\"countersRead\":true", "\"powerSavingMinutes\":20"})
+        EXPECT_NE(direct.out.find(part), std::string::npos) << part << "\n" << direct.out;
+    EXPECT_FALSE(std::filesystem::exists(shared::settingsFilePath()));
+    EXPECT_FALSE(m_unit->state().inScannerInfoMode()) << "left at the end";
+    const auto written = [&] {
+        for (const auto& r : m_unit->tunnel()->requests())
+            if (r.dataOutLength > 16)
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(written()) << "nothing is written";
+
+    // Without -u: the selected unit through COM, as the tool goes.
+    std::ostringstream quiet;
+    ASSERT_EQ(runRegsvr({(platform::programFolder() / "libquentysti.so").string()}, quiet, quiet),
+              kRegsvrOk);
+    shared::SettingsFile settings;
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(settings.write("Common", "Select", "2"));
+    ASSERT_TRUE(settings.write("Common", "Current", "1"));
+    ASSERT_TRUE(settings.write("2", "IP", kUnit));
+    ASSERT_TRUE(settings.write("2", "Scanner", "ORBIX-4000"));
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_EQ(runLumarc({"scanner"}, in, out, err), kLumarcOk) << err.str();
+    EXPECT_NE(out.str().find("Brake Roller:"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Endorser Firmware Ver."), std::string::npos);
+    EXPECT_EQ(settings.current(0), 2u) << "Current follows Select, as in the tool";
+    EXPECT_FALSE(m_unit->state().inScannerInfoMode());
+
+    ASSERT_TRUE(settings.write("Common", "Select", "0"));
+    std::ostringstream none, noneErr;
+    EXPECT_EQ(runLumarc({"scanner"}, in, none, noneErr), kLumarcFailed);
+    EXPECT_NE(noneErr.str().find("The image scanner not found."), std::string::npos);
+    EXPECT_EQ(runLumarc({"scanner", "extra"}, in, none, noneErr), kLumarcUsage);
+}
+
 } // namespace
 } // namespace lumarc::tools

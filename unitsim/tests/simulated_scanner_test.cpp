@@ -51,13 +51,13 @@ TEST_F(Scanner, EepromIsReadWrittenAndCommittedThroughDiagnostics)
     EXPECT_EQ(m_scanner.eeprom()[5], 0xAA);
 
     // The wide forms: two-byte offset and length, 511 bytes read back.
-    ASSERT_EQ(run({0x1D, 0, 0, 0, 22, 0}, text16("DEBUG,E2T,WRT  W", {0x01, 0x2C, 0, 2, 7, 8})).status,
+    ASSERT_EQ(run({0x1D, 0, 0, 0, 22, 0}, text16("DEBUG,E2T,WRT  W", {0x01, 0x2C, 0, 6, 7, 8})).status,
               0);
     ASSERT_EQ(run({0x1D, 0, 0, 0, 16, 0}, text16("DEBUG,E2T,RED  W")).status, 0);
     const auto wide = run({0x1C, 0, 0, 0x01, 0xFF, 0}, {}, 511);
     EXPECT_EQ(wide.dataIn[300], 7);
     EXPECT_EQ(wide.dataIn[301], 8);
-    EXPECT_EQ(run({0x1D, 0, 0, 0, 22, 0}, text16("DEBUG,E2T,WRT  W", {0x01, 0xFF, 0, 2, 7, 8})).status,
+    EXPECT_EQ(run({0x1D, 0, 0, 0, 22, 0}, text16("DEBUG,E2T,WRT  W", {0x01, 0xFF, 0, 6, 7, 8})).status,
               2)
         << "a write past the image is refused";
     EXPECT_EQ(run({0x1D, 0, 0, 0, 16, 0}, text16("DEBUG,NONSENSE  ")).status, 2);

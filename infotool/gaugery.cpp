@@ -1,0 +1,88 @@
+// gaugery: the scanner information tool. Started by the configuration tool
+// for the unit it stored in [Common] Select; takes no arguments beyond
+// --help and --version.
+#include "gaugery_program.h"
+#include "qt_message_boxes.h"
+#include "signal_bridge.h"
+#include "texts.h"
+
+#include "platform/com.h"
+#include "platform/message_pump.h"
+#include "platform/message_window.h"
+#include "platform/signal_watch.h"
+#include "shared/version.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <getopt.h>
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: gaugery [OPTION]
+The Lumarc scanner information tool: shows the identification and the
+capabilities of the scanner attached to the unit selected in the
+configuration tool ([Common] Select of Quenty.ini), and shows, clears and
+writes back the counters and settings kept in the scanner's EEPROM.
+
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+
+The unit is put into scanner-information mode while the tool runs and left
+in its normal mode at the end, also when the tool is ended by SIGTERM,
+SIGINT or SIGHUP. One copy runs at a time; a second one ends at once.
+
+Exit status: 0, or 2 for a usage error.
+)";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists: the signals reach the program as messages.
+    lumarc::platform::blockSignals({SIGTERM, SIGINT, SIGHUP});
+    std::signal(SIGPIPE, SIG_IGN);
+
+    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
+    opterr = 1;
+    for (int c; (c = ::getopt_long(argc, argv, "hV", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'h':
+            std::fputs(kUsage, stdout);
+            return 0;
+        case 'V':
+            std::printf("gaugery (Lumarc) %.*s\n",
+                        static_cast<int>(lumarc::shared::kVersion.size()),
+                        lumarc::shared::kVersion.data());
+            return 0;
+        default:
+            std::fputs("Try 'gaugery --help' for more information.\n", stderr);
+            return 2;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "gaugery: unexpected argument '%s'\n", argv[optind]);
+        return 2;
+    }
+
+    using namespace lumarc::infotool;
+    QApplication application(argc, argv);
+    // Exchanges with the unit keep the windows painted, but take no clicks.
+    lumarc::platform::setPendingMessagesHook([] {
+        lumarc::platform::dispatchPendingMessages();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    lumarc::platform::ComScope com;
+    const Texts texts = Texts::load();
+    application.setApplicationDisplayName(QString::fromStdString(texts(sid::kProgramTitle)));
+    ZorvanManagement management;
+    QtMessageBoxes boxes;
+    GaugeryProgram program(management, boxes, texts);
+    const auto bridge = SignalBridge::start([&program](int) { program.requestStop(); });
+    const int status = program.run();
+    lumarc::platform::setPendingMessagesHook({});
+    return status;
+}
