@@ -7,6 +7,7 @@
 #include "shared/settings_file.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 namespace lumarc::mgmt {
@@ -32,6 +33,15 @@ int32_t startLibrary(uintptr_t window, uint32_t message)
     settings.triggerPort = static_cast<uint16_t>(file.trgPort());
     settings.searchBoxSeconds = static_cast<int32_t>(file.searchBoxSeconds());
     settings.monIfSeconds = static_cast<int32_t>(file.monIfSeconds());
+    // A program may bound its waits itself (lumarc --timeout): the value
+    // stands for both time-outs of this process, the file stays as it is.
+    if (const char* override = std::getenv("LUMARC_TIMEOUT")) {
+        const long seconds = std::strtol(override, nullptr, 10);
+        if (seconds > 0 && seconds <= 3600) {
+            settings.monIfSeconds = static_cast<int32_t>(seconds);
+            settings.searchBoxSeconds = static_cast<int32_t>(seconds);
+        }
+    }
     {
         std::scoped_lock lock(g_stateMutex);
         g_settings = settings;

@@ -1,6 +1,7 @@
 // Parsing and running lumarc command lines over the library's exports.
 #include "lumarc_command.h"
 
+#include "cli.h"
 #include "event_module_commands.h"
 #include "scanner_command.h"
 #include "sti_command.h"
@@ -11,9 +12,16 @@
 #include "platform/file_io.h"
 #include "platform/memory_block.h"
 #include "platform/message_window.h"
+#include "platform/output_file.h"
 #include "platform/unit_address.h"
+#include "shared/settings_file.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
 #include <charconv>
+#include <getopt.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,87 +38,128 @@
 namespace lumarc::tools {
 namespace {
 
-constexpr const char* kVersion = "lumarc 0.1.0\n";
 constexpr const char* kAdminName = "root";
 constexpr uint32_t kUserDatabaseFile = ZORVAN_USERDB_BUFFER_SIZE;
 // The library refuses flash transfers above 16 MiB; a longer file is refused
 // here before it is read whole.
 constexpr size_t kMaxFlashFile = 16u * 1024 * 1024;
 
-constexpr const char* kUsage = R"(usage: lumarc [OPTIONS] COMMAND [ARGUMENTS]
+constexpr const char* kUsageHead = R"(Usage: lumarc [OPTION]... COMMAND [ARGUMENT]...
+Manages Lumarc units over the network: their settings, users and
+administrator PIN, modes, panel, flash memory and operator tests; finds
+units, shows button presses, and talks to the event module and the scanner.
 
-Manages a Lumarc unit over the network.
+Options (anywhere on the line; "--" ends them, so an argument may begin
+with "-"):
+  -u, --unit=ADDRESS      the unit: dotted IPv4 or host name ($LUMARC_UNIT)
+      --pin=PIN           the administrator PIN; "-" reads a line of standard
+                          input ($LUMARC_PIN; otherwise asked on the terminal)
+      --user-pin=PIN      a user's PIN for user-add and user-modify ("-": read)
+      --new-pin=PIN       the new administrator PIN for set-admin-pin ("-":
+                          read; on a terminal it is asked twice)
+      --host=HOST         the PC that receives a user's button events: IPv4
+                          or host name (default: this PC's address)
+      --trigger-port=N    with set-name: the port the unit connects back to
+                          (2000-60000)
+      --key=KEY           with backup and restore: the backup's password ("-":
+                          read)
+  -t, --timeout=SECONDS   how long to wait for a unit: each reply, a search,
+                          an echo (default: [TimeOut] of Quenty.ini; echo 5)
+      --count=N           with events: stop after N events
+  -j, --json              print JSON (errors too)
+  -q, --quiet             print nothing but errors
+  -v, --verbose           also print the unit's or the system's numeric code
+  -y, --yes               do not ask before destructive commands (restore,
+                          flash-write, test init)
+      --no-maintenance    do not wrap administrator commands in maintenance
+                          mode
+  -h, --help              show this help (lumarc help COMMAND: one command's)
+  -V, --version           show the version and exit
 
-Options:
-  -u, --unit ADDRESS   the unit: dotted IPv4 or host name (or $LUMARC_UNIT)
-  --pin PIN            the administrator PIN; "-" reads it from standard input
-                       (or $LUMARC_PIN; otherwise it is asked on the terminal)
-  --user-pin PIN       a user's PIN for user-add and user-modify; "-" reads it
-                       from standard input (after the administrator PIN)
-  --new-pin PIN        the new administrator PIN for set-admin-pin; "-" reads it
-  --host HOST          the host that receives a user's button events
-                       (default: this PC's address)
-  --trigger-port N     with set-name: the port units connect back to
-  --key KEY            with backup and restore: the backup's password
-  --timeout SECONDS    with echo (default 5)
-  --count N            with events: stop after N events
-  --json               print machine-readable JSON
-  --no-maintenance     do not wrap administrator commands in maintenance mode
-  --help, --version
-
-Commands (A: needs the administrator PIN):
-  discover                   list the units that answer a broadcast search
-  events                     print button events as units report them, until
-                             interrupted (--count N: stop after N events)
-  refresh                    ask the running event module (kicklet) to search
-                             for units again, wait for it, list the units
-  report-error CODE-BYTES    send the event module a scanner error report
-                             (four hex bytes, e.g. "03 80 01 5A"); it shows
-                             the matching text on the current unit's panel
-  info                       name, firmware, network settings and scanner
-  name | firmware | netinfo | scaninfo
-  echo                       ICMP echo; prints the time in milliseconds
-  set-name NAME              (A) rename the unit
-  users                      (A) list the registered users
-  user-add NAME              register a user (with --user-pin, --host)
-  user-modify NAME           (A) change a user's PIN and host
-  user-delete NAME           (A) delete a user
-  backup FILE                (A) save the user table (with --key)
-  restore FILE               (A) load a saved user table (with --key)
-  set-admin-pin              (A) change the administrator PIN (--new-pin)
-  maintenance on|off         (A) enter or leave maintenance mode
-  scanner-mode on|off        enter or leave scanner-information mode
-  panel TEXT                 show a text on the unit's panel
-  report CODE                report a launch outcome (0-3) to the unit
-  flash-read TARGET LENGTH FILE   (A) read flash memory into FILE
-  flash-write TARGET FILE         (A) write FILE into flash memory
-  test lcd VALUE | lcd-light VALUE | panel-key KEY | fp-status |
-       fp-image FILE | fp-sensor FILE | lan-speed BYTES | mode on|off |
-       init (A) | devinfo HEX24 (A)       operator tests
-
-The scanner of the current unit ([Common] Current of Quenty.ini), through
-the still-image device server (register libquentysti.so with lumarc-regsvr
-first; -u does not apply):
-  sti list                   the device record the server hands out
-  sti inquiry                INQUIRY through Escape: vendor, product,
-                             revision, escape status, SCSI status, sense
-
-The scanner's identification, capabilities and counters, as the scanner
-information tool shows them (nothing is written):
-  scanner                    the unit selected in Quenty.ini ([Common]
-                             Select), through the still-image device server
-                             exactly as the tool goes (it sets [Common]
-                             Current as the tool does)
-  -u ADDRESS scanner         that unit's scanner through the transport
-                             directly; the settings file is left alone
-
-PINs are never echoed. Exit status: 0 success, 1 failure (the library's
-result code and its meaning are printed), 2 a wrong command line.
+Commands (A: needs the administrator PIN; FILE "-" is standard input or
+output):
 )";
+
+struct CommandHelp {
+    const char* name;
+    const char* synopsis;
+    const char* text;
+};
+
+constexpr CommandHelp kCommands[] = {
+    {"discover", "discover", "list the units that answer a broadcast search"},
+    {"events", "events", "print button presses as units report them, until interrupted"},
+    {"refresh", "refresh", "ask the running event module to search again; list the units"},
+    {"report-error", "report-error CODE-BYTES",
+     "send the event module a scanner error report (\"03 80 01 5A\")"},
+    {"info", "info", "name, firmware, network settings and scanner"},
+    {"name", "name | firmware | netinfo | scaninfo", "one part of info"},
+    {"echo", "echo", "ICMP echo; prints the time in milliseconds"},
+    {"set-name", "set-name NAME", "(A) rename the unit (1 to 47 bytes)"},
+    {"users", "users", "(A) list the registered users"},
+    {"user-add", "user-add NAME", "register a user (--user-pin, --host)"},
+    {"user-modify", "user-modify NAME", "(A) change a user's PIN and host"},
+    {"user-delete", "user-delete NAME", "(A) delete a user"},
+    {"backup", "backup FILE", "(A) save the user table (--key), owner-only"},
+    {"restore", "restore FILE", "(A) load a saved user table (--key); asks first"},
+    {"set-admin-pin", "set-admin-pin", "(A) change the administrator PIN (--new-pin)"},
+    {"maintenance", "maintenance on|off", "(A) enter or leave maintenance mode"},
+    {"scanner-mode", "scanner-mode on|off", "enter or leave scanner-information mode"},
+    {"panel", "panel TEXT", "show a text on the unit's panel (at most 64 bytes)"},
+    {"report", "report CODE", "report a launch outcome (0 to 3) to the unit"},
+    {"flash-read", "flash-read TARGET LENGTH FILE", "(A) read flash memory, owner-only"},
+    {"flash-write", "flash-write TARGET FILE", "(A) write FILE into flash memory; asks first"},
+    {"test", "test lcd VALUE | lcd-light VALUE | panel-key KEY | fp-status |\n"
+             "       fp-image FILE | fp-sensor FILE | lan-speed BYTES | mode on|off |\n"
+             "       init | devinfo HEX24",
+     "operator tests (init and devinfo: A; init asks first)"},
+    {"sti", "sti list | sti inquiry",
+     "the current unit's scanner through the still-image server (COM); -u does not apply"},
+    {"scanner", "scanner",
+     "the scanner's identification and counters, as the scanner information tool shows them "
+     "(without -u: the unit selected in Quenty.ini)"},
+    {"help", "help [COMMAND]", "this help, or one command's"},
+};
+
+const CommandHelp* findCommand(const std::string& name)
+{
+    for (const CommandHelp& c : kCommands)
+        if (name == c.name)
+            return &c;
+    // name, firmware, netinfo and scaninfo share a line.
+    if (name == "firmware" || name == "netinfo" || name == "scaninfo")
+        return findCommand("name");
+    return nullptr;
+}
+
+std::string usageText()
+{
+    std::string text = kUsageHead;
+    for (const CommandHelp& c : kCommands) {
+        std::string line = "  " + std::string(c.synopsis);
+        if (line.find('\n') == std::string::npos && line.size() < 30) {
+            line.resize(31, ' ');
+            text += line + c.text + "\n";
+        } else {
+            text += line + "\n" + std::string(31, ' ') + c.text + "\n";
+        }
+    }
+    text += "\nPINs and keys are never echoed.\n";
+    return text + kExitStatusHelp;
+}
+
+std::string commandUsage(const CommandHelp& c)
+{
+    return "Usage: lumarc [OPTION]... " + std::string(c.synopsis) + "\n" + c.text + "\n";
+}
 
 struct Options {
     std::string unit;
     bool unitGiven = false; // by -u or --unit, not by $LUMARC_UNIT
+    bool verbose = false;
+    bool quiet = false;
+    bool yes = false;
+    bool timeoutGiven = false;
     std::optional<std::string> pin;
     std::optional<std::string> userPin;
     std::optional<std::string> newPin;
@@ -132,6 +181,12 @@ class UsageError : public std::runtime_error {
 struct CommandFailure {
     std::string what;
     uint32_t result;
+};
+
+// A failure on this PC (a file that cannot be read or written), with the
+// system's own text.
+struct LocalFailure {
+    std::string text;
 };
 
 
@@ -187,6 +242,40 @@ bool parseOnOff(const std::string& text)
         return false;
     throw UsageError("expected on or off, not '" + text + "'");
 }
+
+uint32_t parseBounded(const std::string& text, const char* what, uint32_t low, uint32_t high)
+{
+    const uint32_t value = parseNumber(text, what);
+    if (value < low || value > high)
+        throw UsageError(std::string(what) + " is " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not " + text);
+    return value;
+}
+
+// A host a unit can send button events to: dotted IPv4, or a host name of
+// letters, digits and hyphens in labels of at most 63 characters.
+bool validHost(const std::string& host)
+{
+    if (host.empty() || host.size() > 253)
+        return false;
+    in_addr address{};
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1)
+        return true;
+    if (std::all_of(host.begin(), host.end(), [](char c) { return std::isdigit(c) || c == '.'; }))
+        return false; // numbers that are no address
+    size_t start = 0;
+    while (start <= host.size()) {
+        const size_t dot = std::min(host.find('.', start), host.size());
+        const std::string label = host.substr(start, dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-' ||
+            !std::all_of(label.begin(), label.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }))
+            return false;
+        start = dot + 1;
+    }
+    return true;
+}
+
 
 class Session {
 public:
@@ -278,9 +367,58 @@ private:
     void done(const std::string& text)
     {
         if (m_options.json)
-            m_out << "{\"ok\":true}\n";
-        else
+            m_out << "{\"unit\":" << jsonString(m_options.unit) << ",\"ok\":true,\"done\":"
+                  << jsonString(text) << "}\n";
+        else if (!m_options.quiet)
             m_out << text << "\n";
+    }
+    // Destructive commands ask first on a terminal; in a script they need
+    // --yes.
+    void confirm(const std::string& question)
+    {
+        if (m_options.yes)
+            return;
+        if (!isTerminal(STDIN_FILENO) || !isTerminal(STDERR_FILENO))
+            throw UsageError(question + ": refused without --yes (not asked: no terminal)");
+        m_err << "lumarc: " << question << " [y/N] " << std::flush;
+        std::string answer;
+        if (!std::getline(m_in, answer) || (answer != "y" && answer != "Y" && answer != "yes"))
+            throw UsageError("not confirmed; nothing was done");
+    }
+    // An output named on the command line, opened before the unit is asked
+    // so that a wrong path costs nothing; "-" is standard output.
+    platform::OutputFile output(const std::string& path, mode_t mode)
+    {
+        auto file = platform::OutputFile::open(path, mode);
+        if (!file)
+            throw LocalFailure{file.error().text};
+        return std::move(*file);
+    }
+    void write(platform::OutputFile& file, std::span<const uint8_t> data)
+    {
+        if (auto written = file.write(data); !written)
+            throw LocalFailure{written.error().text};
+        if (auto kept = file.commit(); !kept)
+            throw LocalFailure{kept.error().text};
+    }
+    // An input named on the command line; "-" is standard input. At most
+    // limit bytes; more is a usage error saying tooLarge.
+    std::string input(const std::string& path, size_t limit, const std::string& tooLarge)
+    {
+        if (path == "-") {
+            std::string data(limit + 1, '\0');
+            m_in.read(data.data(), static_cast<std::streamsize>(data.size()));
+            data.resize(static_cast<size_t>(m_in.gcount()));
+            if (data.size() > limit)
+                throw UsageError("standard input " + tooLarge);
+            return data;
+        }
+        auto content = platform::readWholeFile(path, limit);
+        if (!content && content.error().code == platform::win32::kFileTooLarge)
+            throw UsageError(path + " " + tooLarge);
+        if (!content)
+            throw LocalFailure{content.error().text};
+        return std::move(*content);
     }
 
     Options m_options;
@@ -389,17 +527,18 @@ void Session::backup(const std::string& file)
 {
     if (!m_options.key)
         throw UsageError("backup needs --key");
+    // Standard input gives the administrator PIN first, then the key.
+    (void)adminPin();
+    const std::string key = secret(m_options.key, nullptr, "backup key");
+    // A backup holds every user's PIN: owner-only, and the output first.
+    auto out = output(file, 0600);
     std::vector<uint8_t> block(kUserDatabaseFile, 0);
     asAdministrator([&] {
-        check(Zorvan_GetAllUser(unit(), kAdminName, adminPin().c_str(), m_options.key->c_str(),
-                                block.data(), kUserDatabaseFile),
+        check(Zorvan_GetAllUser(unit(), kAdminName, adminPin().c_str(), key.c_str(), block.data(),
+                                kUserDatabaseFile),
               "reading the user table");
     });
-    std::ofstream output(file, std::ios::binary | std::ios::trunc);
-    output.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
-    output.close();
-    if (!output)
-        throw CommandFailure{"writing " + file, platform::win32::kDiskFull};
+    write(out, block);
     done("saved the user table to " + file);
 }
 
@@ -409,19 +548,19 @@ void Session::restore(const std::string& file)
         throw UsageError("restore needs --key");
     // A backup is exactly one block; reading stops one byte past it, so a
     // device or an endless pipe is refused as quickly as a wrong file.
-    auto content = platform::readWholeFile(file, kUserDatabaseFile);
-    if (!content && content.error().code == platform::win32::kFileTooLarge)
-        throw UsageError(file + " is not a user table backup (more than " +
-                         std::to_string(kUserDatabaseFile) + " bytes, expected " +
-                         std::to_string(kUserDatabaseFile) + " bytes)");
-    if (!content)
-        throw CommandFailure{"reading " + file, content.error().code};
-    if (content->size() != kUserDatabaseFile)
-        throw UsageError(file + " is not a user table backup (" + std::to_string(content->size()) +
+    const std::string expected = std::to_string(kUserDatabaseFile) + " bytes";
+    const std::string content = input(file, kUserDatabaseFile,
+                                      "is not a user table backup (more than " + expected +
+                                          ", expected " + expected + ")");
+    if (content.size() != kUserDatabaseFile)
+        throw UsageError(file + " is not a user table backup (" + std::to_string(content.size()) +
                          " bytes, expected " + std::to_string(kUserDatabaseFile) + " bytes)");
+    (void)adminPin();
+    const std::string key = secret(m_options.key, nullptr, "backup key");
+    confirm("replace every user of " + m_options.unit + " with those of " + file + "?");
     asAdministrator([&] {
-        check(Zorvan_PutAllUser(unit(), kAdminName, adminPin().c_str(), m_options.key->c_str(),
-                                reinterpret_cast<const uint8_t*>(content->data()), kUserDatabaseFile),
+        check(Zorvan_PutAllUser(unit(), kAdminName, adminPin().c_str(), key.c_str(),
+                                reinterpret_cast<const uint8_t*>(content.data()), kUserDatabaseFile),
               "restoring the user table");
     });
     done("restored the user table from " + file);
@@ -432,15 +571,15 @@ void Session::flashRead()
     expectWords(4);
     const uint32_t target = parseNumber(word(1, "TARGET"), "TARGET");
     const uint32_t length = parseNumber(word(2, "LENGTH"), "LENGTH");
+    if (length == 0 || length > kMaxFlashFile)
+        throw UsageError("LENGTH is 1 to " + std::to_string(kMaxFlashFile) + " bytes");
+    auto out = output(word(3, "FILE"), 0600);
     std::vector<uint8_t> data(length, 0);
     asAdministrator([&] {
         check(Zorvan_ReadFlash(unit(), kAdminName, adminPin().c_str(), target, length, data.data()),
               "reading flash memory");
     });
-    std::ofstream output(word(3, "FILE"), std::ios::binary | std::ios::trunc);
-    output.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!output)
-        throw CommandFailure{"writing " + word(3, "FILE"), platform::win32::kDiskFull};
+    write(out, data);
     done("read " + std::to_string(length) + " bytes");
 }
 
@@ -448,30 +587,31 @@ void Session::flashWrite()
 {
     expectWords(3);
     const uint32_t target = parseNumber(word(1, "TARGET"), "TARGET");
-    auto content = platform::readWholeFile(word(2, "FILE"), kMaxFlashFile);
-    if (!content && content.error().code == platform::win32::kFileTooLarge)
-        throw UsageError(word(2, "FILE") + " holds more than " + std::to_string(kMaxFlashFile) +
-                         " bytes, more than one flash write carries");
-    if (!content)
-        throw CommandFailure{"reading " + word(2, "FILE"), content.error().code};
+    const std::string content =
+        input(word(2, "FILE"), kMaxFlashFile,
+              "holds more than " + std::to_string(kMaxFlashFile) + " bytes, more than one flash "
+              "write carries");
+    if (content.empty())
+        throw UsageError(word(2, "FILE") + " is empty");
+    confirm("write " + std::to_string(content.size()) + " bytes into the flash memory of " +
+            m_options.unit + "?");
     asAdministrator([&] {
         check(Zorvan_WriteFlash(unit(), kAdminName, adminPin().c_str(), target,
-                                static_cast<uint32_t>(content->size()),
-                                reinterpret_cast<const uint8_t*>(content->data())),
+                                static_cast<uint32_t>(content.size()),
+                                reinterpret_cast<const uint8_t*>(content.data())),
               "writing flash memory");
     });
-    done("wrote " + std::to_string(content->size()) + " bytes");
+    done("wrote " + std::to_string(content.size()) + " bytes");
 }
 
 void Session::operatorTest()
 {
     const std::string& test = word(1, "the test's name");
-    const auto saveTo = [&](const std::vector<uint8_t>& data) {
-        std::ofstream output(word(2, "FILE"), std::ios::binary | std::ios::trunc);
-        output.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        if (!output)
-            throw CommandFailure{"writing " + word(2, "FILE"), platform::win32::kDiskFull};
-    };
+    // The output is opened before the unit is asked.
+    std::optional<platform::OutputFile> out;
+    if (test == "fp-image" || test == "fp-sensor")
+        out.emplace(output(word(2, "FILE"), 0666));
+    const auto saveTo = [&](const std::vector<uint8_t>& data) { write(*out, data); };
     if (test == "lcd") {
         std::vector<uint32_t> values(ZORVAN_LCD_VALUES, parseNumber(word(2, "VALUE"), "VALUE"));
         check(Zorvan_OT_LcdTest(unit(), values.data()), "the display test");
@@ -512,6 +652,7 @@ void Session::operatorTest()
         check(Zorvan_OT_SetTestMode(unit(), parseOnOff(word(2, "on or off")) ? 1 : 0), "the test mode");
         done("test mode changed");
     } else if (test == "init") {
+        confirm("reset " + m_options.unit + " to its factory settings?");
         check(Zorvan_OT_InitDevice(unit(), kAdminName, adminPin().c_str()), "initialising the device");
         done("device initialised");
     } else if (test == "devinfo") {
@@ -530,6 +671,13 @@ void Session::operatorTest()
 
 void Session::discover()
 {
+    if (!m_options.json && !m_options.quiet && isTerminal(STDERR_FILENO)) {
+        const uint32_t seconds = m_options.timeoutGiven
+                                     ? static_cast<uint32_t>(m_options.timeout)
+                                     : shared::SettingsFile().searchBoxSeconds();
+        m_err << "lumarc: searching for Lumarc units for at least " << seconds << " s...\n"
+              << std::flush;
+    }
     UnitNode* head = Zorvan_SearchBoxAll();
     if (head == nullptr)
         throw CommandFailure{"searching for units", ZORVAN_E_EXCHANGE};
@@ -647,6 +795,12 @@ int Session::events()
 int Session::run()
 {
     const std::string& command = m_options.words.front();
+    // A name is refused, not cut, when it does not fit its field.
+    if (command == "user-add" || command == "user-modify" || command == "user-delete") {
+        const std::string& name = word(1, "NAME");
+        if (name.empty() || name.size() > 31)
+            throw UsageError("a user name has 1 to 31 bytes");
+    }
     if (command == "discover") {
         expectWords(1);
         discover();
@@ -682,8 +836,8 @@ int Session::run()
     } else if (command == "set-name") {
         expectWords(2);
         const std::string& name = word(1, "NAME");
-        if (name.size() >= sizeof(UnitNameRecord::name))
-            throw UsageError("a unit name has at most 47 bytes");
+        if (name.empty() || name.size() >= sizeof(UnitNameRecord::name))
+            throw UsageError("a unit name has 1 to 47 bytes");
         asAdministrator([&] {
             UnitNameRecord record{};
             if (m_options.triggerPort) {
@@ -733,6 +887,8 @@ int Session::run()
         expectWords(1);
         const std::string& old = adminPin();
         const std::string fresh = secret(m_options.newPin, nullptr, "new administrator PIN");
+        if (!m_options.newPin && secret(std::nullopt, nullptr, "new administrator PIN again") != fresh)
+            throw UsageError("the two new PINs differ; nothing was changed");
         if (fresh.empty() || fresh.size() >= 32)
             throw UsageError("an administrator PIN has 1 to 31 characters");
         asAdministrator([&] {
@@ -755,12 +911,15 @@ int Session::run()
     } else if (command == "panel") {
         expectWords(2);
         const std::string& text = word(1, "TEXT");
+        if (text.size() > 64)
+            throw UsageError("a panel text has at most 64 bytes");
         check(Zorvan_SendMsg(unit(), 0, text.c_str(), static_cast<uint32_t>(text.size())),
               "sending the panel text");
         done("panel text sent");
     } else if (command == "report") {
         expectWords(2);
-        check(Zorvan_Apl_Report(unit(), parseNumber(word(1, "CODE"), "CODE")), "sending the report");
+        check(Zorvan_Apl_Report(unit(), parseBounded(word(1, "CODE"), "CODE", 0, 3)),
+              "sending the report");
         done("report sent");
     } else if (command == "flash-read") {
         flashRead();
@@ -775,66 +934,7 @@ int Session::run()
 }
 
 // Options that take a value.
-const std::map<std::string, std::function<void(Options&, const std::string&)>>& valueOptions()
-{
-    static const std::map<std::string, std::function<void(Options&, const std::string&)>> options{
-        {"--unit",
-         [](Options& o, const std::string& v) {
-             o.unit = v;
-             o.unitGiven = true;
-         }},
-        {"-u",
-         [](Options& o, const std::string& v) {
-             o.unit = v;
-             o.unitGiven = true;
-         }},
-        {"--pin", [](Options& o, const std::string& v) { o.pin = v; }},
-        {"--user-pin", [](Options& o, const std::string& v) { o.userPin = v; }},
-        {"--new-pin", [](Options& o, const std::string& v) { o.newPin = v; }},
-        {"--host", [](Options& o, const std::string& v) { o.host = v; }},
-        {"--key", [](Options& o, const std::string& v) { o.key = v; }},
-        {"--trigger-port",
-         [](Options& o, const std::string& v) { o.triggerPort = parseNumber(v, "--trigger-port"); }},
-        {"--count", [](Options& o, const std::string& v) { o.count = parseNumber(v, "--count"); }},
-        {"--timeout",
-         [](Options& o, const std::string& v) {
-             o.timeout = static_cast<int32_t>(parseNumber(v, "--timeout"));
-         }},
-    };
-    return options;
-}
-
 } // namespace
-
-std::string jsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
 
 std::string describeResult(uint32_t result)
 {
@@ -883,52 +983,199 @@ std::string describeResult(uint32_t result)
     return text;
 }
 
+namespace {
+
+// The exit status for a library result: the unit out of reach, the unit
+// refusing, or another failure.
+int statusFor(uint32_t result)
+{
+    switch (result) {
+    case ZORVAN_UNRESOLVABLE:
+    case ZORVAN_E_EXCHANGE:
+    case ZORVAN_STATUS_TIMEOUT:
+    case 10050: // network down
+    case 10051: // network unreachable
+    case 10060: // timed out
+    case 10061: // refused
+    case 10064: // host down
+    case 10065: // host unreachable
+        return exit_status::kUnreachable;
+    case ZORVAN_STATUS_WRONG_PIN:
+    case 0x85: // wrong backup key
+    case ZORVAN_STATUS_IN_MAINTENANCE:
+    case ZORVAN_STATUS_BUSY:
+        return exit_status::kRefused;
+    default:
+        return exit_status::kFailed;
+    }
+}
+
+// What to change when the unit cannot be reached or refuses.
+std::string hintFor(uint32_t result, const std::string& unit)
+{
+    switch (result) {
+    case ZORVAN_UNRESOLVABLE:
+        return "check the address " + unit + " (lumarc discover lists the units that answer)";
+    case ZORVAN_E_EXCHANGE:
+    case 10060:
+    case 10061:
+    case 10065:
+        return "is " + unit + " a Lumarc unit, switched on and on this network? "
+                              "(lumarc discover lists the units that answer)";
+    case ZORVAN_STATUS_WRONG_PIN:
+        return "give the right PIN with --pin, $LUMARC_PIN or on the terminal";
+    case ZORVAN_STATUS_IN_MAINTENANCE:
+        return "someone else is changing the unit; try again when they are done";
+    default:
+        return {};
+    }
+}
+
+void reportFailure(const std::string& what, uint32_t result, const Options& options,
+                   std::ostream& out, std::ostream& err)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", result);
+    const std::string meaning = describeResult(result);
+    if (options.json) {
+        out << "{\"unit\":" << jsonString(options.unit) << ",\"error\":" << jsonString(what)
+            << ",\"reason\":" << jsonString(meaning) << ",\"code\":" << jsonString(hex) << "}\n";
+        return;
+    }
+    err << "lumarc: " << what << ": " << meaning;
+    if (options.verbose)
+        err << " (" << hex << ")";
+    err << "\n";
+    if (const std::string hint = hintFor(result, options.unit); !hint.empty())
+        err << "lumarc: " << hint << "\n";
+}
+
+int usageFailure(const std::string& message, bool json, std::ostream& out, std::ostream& err)
+{
+    if (json)
+        out << "{\"error\":" << jsonString(message) << ",\"usage\":true}\n";
+    else
+        err << "lumarc: " << message << "\nTry 'lumarc --help' for more information.\n";
+    return exit_status::kUsage;
+}
+
+} // namespace
+
 int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err)
 {
+    enum LongOnly { kPin = 1000, kUserPin, kNewPin, kHost, kTriggerPort, kKey, kCount, kNoMaintenance };
+    static const option kOptions[] = {
+        {"unit", required_argument, nullptr, 'u'},
+        {"pin", required_argument, nullptr, kPin},
+        {"user-pin", required_argument, nullptr, kUserPin},
+        {"new-pin", required_argument, nullptr, kNewPin},
+        {"host", required_argument, nullptr, kHost},
+        {"trigger-port", required_argument, nullptr, kTriggerPort},
+        {"key", required_argument, nullptr, kKey},
+        {"timeout", required_argument, nullptr, 't'},
+        {"count", required_argument, nullptr, kCount},
+        {"json", no_argument, nullptr, 'j'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"yes", no_argument, nullptr, 'y'},
+        {"no-maintenance", no_argument, nullptr, kNoMaintenance},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0}};
     Options options;
     if (const char* unit = std::getenv("LUMARC_UNIT"))
         options.unit = unit;
+    bool help = false;
     try {
-        for (size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            if (arg == "--help" || arg == "-h") {
-                out << kUsage;
-                return kLumarcOk;
-            }
-            if (arg == "--version") {
-                out << kVersion;
-                return kLumarcOk;
-            }
-            if (arg == "--json") {
+        ArgumentVector argv("lumarc", args);
+        for (int c; (c = ::getopt_long(argv.argc(), argv.argv(), ":u:t:jqvyhV", kOptions,
+                                       nullptr)) != -1;) {
+            const std::string value = ::optarg != nullptr ? ::optarg : "";
+            switch (c) {
+            case 'u':
+                options.unit = value;
+                options.unitGiven = true;
+                break;
+            case kPin:
+                options.pin = value;
+                break;
+            case kUserPin:
+                options.userPin = value;
+                break;
+            case kNewPin:
+                options.newPin = value;
+                break;
+            case kHost:
+                if (!validHost(value))
+                    throw UsageError("--host takes an IPv4 address or a host name, not '" + value +
+                                     "'");
+                options.host = value;
+                break;
+            case kTriggerPort:
+                options.triggerPort = parseBounded(value, "--trigger-port", shared::kTrgPortMin,
+                                                   shared::kTrgPortMax);
+                break;
+            case kKey:
+                options.key = value;
+                break;
+            case 't':
+                options.timeout = static_cast<int32_t>(parseBounded(value, "--timeout", 1, 3600));
+                options.timeoutGiven = true;
+                break;
+            case kCount:
+                options.count = parseBounded(value, "--count", 1, UINT32_MAX);
+                break;
+            case 'j':
                 options.json = true;
-                continue;
-            }
-            if (arg == "--no-maintenance") {
+                break;
+            case 'q':
+                options.quiet = true;
+                break;
+            case 'v':
+                options.verbose = true;
+                break;
+            case 'y':
+                options.yes = true;
+                break;
+            case kNoMaintenance:
                 options.maintenance = false;
-                continue;
+                break;
+            case 'h':
+                help = true;
+                break;
+            case 'V':
+                out << versionLine("lumarc") << "\n";
+                return exit_status::kOk;
+            case ':':
+                throw UsageError(std::string("option ") + argv.argv()[::optind - 1] +
+                                 " needs a value");
+            default:
+                throw UsageError(std::string("unknown option ") + argv.argv()[::optind - 1]);
             }
-            std::string name = arg;
-            std::optional<std::string> value;
-            if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
+        }
+        for (int i = ::optind; i < argv.argc(); ++i)
+            options.words.emplace_back(argv.argv()[i]);
+        // lumarc help [COMMAND], lumarc COMMAND --help
+        if (!options.words.empty() && options.words.front() == "help") {
+            help = true;
+            options.words.erase(options.words.begin());
+        }
+        if (help) {
+            if (options.words.empty()) {
+                out << usageText();
+                return exit_status::kOk;
             }
-            if (const auto option = valueOptions().find(name); option != valueOptions().end()) {
-                if (!value) {
-                    if (i + 1 >= args.size())
-                        throw UsageError(name + " needs a value");
-                    value = args[++i];
-                }
-                option->second(options, *value);
-                continue;
-            }
-            if (arg.size() > 1 && arg[0] == '-')
-                throw UsageError("unknown option " + arg);
-            options.words.push_back(arg);
+            const CommandHelp* command = findCommand(options.words.front());
+            if (command == nullptr)
+                throw UsageError("no command '" + options.words.front() + "'");
+            out << commandUsage(*command);
+            return exit_status::kOk;
         }
         if (options.words.empty())
             throw UsageError("no command given");
+        if (findCommand(options.words.front()) == nullptr)
+            throw UsageError("no command '" + options.words.front() + "'");
         if (options.words.front() == "sti" && options.unitGiven)
             throw UsageError("sti serves the current unit of the shared settings file; -u does "
                              "not apply");
@@ -940,8 +1187,7 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
         if (needsUnit && options.unit.empty())
             throw UsageError("no unit given (--unit ADDRESS or $LUMARC_UNIT)");
     } catch (const UsageError& e) {
-        err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
-        return kLumarcUsage;
+        return usageFailure(e.what(), options.json, out, err);
     }
 
     // The still-image server needs no management library.
@@ -951,22 +1197,29 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (options.words.front() == "scanner")
         return runScanner(options.unitGiven ? options.unit : std::string(), options.json, out, err);
 
+    // --timeout bounds every wait of the library: each reply and a search.
+    if (options.timeoutGiven)
+        ::setenv("LUMARC_TIMEOUT", std::to_string(options.timeout).c_str(), 1);
     if (const int32_t started = Zorvan_Startup(0, 0); started != 0) {
-        err << "lumarc: the management library did not start (" << started << ")\n";
-        return kLumarcFailed;
+        reportFailure("starting the management library", static_cast<uint32_t>(started), options,
+                      out, err);
+        return exit_status::kFailed;
     }
-    int code = kLumarcFailed;
+    int code = exit_status::kFailed;
     try {
         code = Session(options, in, out, err).run();
     } catch (const UsageError& e) {
-        err << "lumarc: " << e.what() << "\n(lumarc --help shows the usage)\n";
-        code = kLumarcUsage;
+        code = usageFailure(e.what(), options.json, out, err);
     } catch (const CommandFailure& failure) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "0x%08X", failure.result);
-        err << "lumarc: " << failure.what << " failed: " << hex << " ("
-            << describeResult(failure.result) << ")\n";
-        code = kLumarcFailed;
+        reportFailure(failure.what, failure.result, options, out, err);
+        code = statusFor(failure.result);
+    } catch (const LocalFailure& failure) {
+        if (options.json)
+            out << "{\"unit\":" << jsonString(options.unit) << ",\"error\":"
+                << jsonString(failure.text) << "}\n";
+        else
+            err << "lumarc: " << failure.text << "\n";
+        code = exit_status::kFailed;
     }
     Zorvan_Cleanup();
     return code;

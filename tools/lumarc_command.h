@@ -25,6 +25,5 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
 std::string describeResult(uint32_t result);
 
 // text as a JSON string literal, quotes included.
-std::string jsonString(std::string_view text);
 
 } // namespace lumarc::tools

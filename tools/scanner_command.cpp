@@ -1,6 +1,7 @@
 // The scanner subcommand of lumarc.
 #include "scanner_command.h"
 
+#include "cli.h"
 #include "lumarc_command.h"
 
 #include "infotool/device_info_logic.h"

@@ -1,6 +1,7 @@
 // The sti subcommands of lumarc.
 #include "sti_command.h"
 
+#include "cli.h"
 #include "lumarc_command.h"
 
 #include "platform/com.h"

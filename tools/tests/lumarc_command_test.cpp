@@ -1,5 +1,6 @@
 // The lumarc command against a simulated unit (inside the test namespace).
 #include "platform/tests/temp_folder.h"
+#include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/unit_address.h"
 #include "shared/settings_file.h"
@@ -79,13 +80,24 @@ TEST_F(LumarcCommand, AdministratorCommandsRunInsideMaintenanceModeWithThePinFro
 
 TEST_F(LumarcCommand, FailureExitsNonZeroWithTheCodeAndItsMeaning)
 {
+    // The meaning first, in the system's words; the number with --verbose.
     const Outcome wrong = run({"--pin", "-", "users"}, "0000\n");
-    EXPECT_EQ(wrong.code, kLumarcFailed);
-    EXPECT_NE(wrong.err.find("0x00000084 (wrong PIN)"), std::string::npos) << wrong.err;
+    EXPECT_EQ(wrong.code, 4) << "refused credentials";
+    EXPECT_NE(wrong.err.find("entering maintenance mode: wrong PIN\n"), std::string::npos)
+        << wrong.err;
+    EXPECT_EQ(wrong.err.find("0x"), std::string::npos) << wrong.err;
 
     const Outcome off = run({"--unit", "127.0.0.9", "name"});
-    EXPECT_EQ(off.code, kLumarcFailed);
-    EXPECT_NE(off.err.find("0x0000274D"), std::string::npos) << off.err;
+    EXPECT_EQ(off.code, 3) << "unreachable";
+    EXPECT_NE(off.err.find("reading the unit name: Connection refused\n"), std::string::npos)
+        << off.err;
+    EXPECT_NE(off.err.find("is 127.0.0.9 a Lumarc unit"), std::string::npos) << off.err;
+    const Outcome verbose = run({"--unit", "127.0.0.9", "-v", "name"});
+    EXPECT_NE(verbose.err.find("Connection refused (0x0000274D)"), std::string::npos)
+        << verbose.err;
+    const Outcome json = run({"--unit", "127.0.0.9", "--json", "name"});
+    EXPECT_EQ(json.out, "{\"unit\":\"127.0.0.9\",\"error\":\"reading the unit name\","
+                        "\"reason\":\"Connection refused\",\"code\":\"0x0000274D\"}\n");
 
     // A failure inside maintenance mode still leaves the mode.
     const Outcome missing = run({"--pin", kPin, "user-delete", "nobody"});
@@ -115,13 +127,16 @@ TEST_F(LumarcCommand, BackupAndRestoreTheUserTableThroughAFile)
     ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "backup", file}).code, kLumarcOk);
     EXPECT_EQ(std::filesystem::file_size(file), 344320u);
     ASSERT_EQ(run({"--pin", kPin, "user-delete", "carol"}).code, kLumarcOk);
-    ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcOk);
+    EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcUsage)
+        << "a destructive command without a terminal needs --yes";
+    EXPECT_TRUE(m_unit->state().users()[0].name.empty());
+    ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "--yes", "restore", file}).code, kLumarcOk);
     EXPECT_EQ(m_unit->state().users()[0].name, "carol");
 
-    const Outcome wrongKey = run({"--pin", kPin, "--key", "guess", "restore", file});
-    EXPECT_EQ(wrongKey.code, kLumarcFailed);
+    const Outcome wrongKey = run({"--pin", kPin, "--key", "guess", "-y", "restore", file});
+    EXPECT_EQ(wrongKey.code, 4) << "wrong key: refused";
     std::ofstream(file, std::ios::trunc) << "not a backup";
-    EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "restore", file}).code, kLumarcUsage);
+    EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "-y", "restore", file}).code, kLumarcUsage);
 }
 
 TEST_F(LumarcCommand, RestoreRefusesAnythingButOneBackupBlockBeforeSendingAByte)
@@ -155,7 +170,7 @@ TEST_F(LumarcCommand, ModesPanelReportFlashAndTests)
     const std::string in = (m_sandbox.root() / "fw.bin").string();
     const std::string out = (m_sandbox.root() / "back.bin").string();
     std::ofstream(in, std::ios::binary) << "firmware!";
-    ASSERT_EQ(run({"--pin", kPin, "flash-write", "0x2000", in}).code, kLumarcOk);
+    ASSERT_EQ(run({"--pin", kPin, "--yes", "flash-write", "0x2000", in}).code, kLumarcOk);
     ASSERT_EQ(run({"--pin", kPin, "flash-read", "0x2000", "9", out}).code, kLumarcOk);
     std::ifstream back(out, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(back), {}), "firmware!");
@@ -229,6 +244,93 @@ TEST_F(LumarcCommand, WrongCommandLinesAreUsageErrors)
         EXPECT_NE(o.err.find("lumarc --help"), std::string::npos);
     }
     EXPECT_EQ(run({"--pin", "-", "users"}, "").code, kLumarcUsage) << "no PIN on stdin";
+
+    // Values are checked before anything is sent.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--trigger-port", "70000", "--pin", kPin, "set-name", "x"},
+             {"--trigger-port=1999", "--pin", kPin, "set-name", "x"},
+             {"--host", "pc one", "--user-pin", "1", "user-add", "bob"},
+             {"--host=300.1.2.3", "--user-pin", "1", "user-add", "bob"},
+             {"--host=-x", "--user-pin", "1", "user-add", "bob"},
+             {"--user-pin", "1", "user-add", std::string(32, 'u')},
+             {"set-name", ""},
+             {"report", "4"},
+             {"panel", std::string(65, 'p')},
+             {"--timeout", "0", "name"},
+             {"--count", "-1", "events"}}) {
+        const Outcome o = run(args, std::string(kPin) + "\n");
+        EXPECT_EQ(o.code, kLumarcUsage) << args[0] << " " << args.back();
+    }
+    EXPECT_TRUE(m_unit->management().requests().empty()) << "nothing was sent";
+}
+
+TEST_F(LumarcCommand, OneSyntaxForOptionsHelpAndArguments)
+{
+    // --opt=value, options after the command, "--" before an argument that
+    // begins with "-".
+    EXPECT_EQ(run({"panel", "--", "-12 paper jam"}).code, kLumarcOk);
+    EXPECT_EQ(m_unit->state().panelTexts().back(), "-12 paper jam");
+    EXPECT_EQ(run({"report", "2", "--quiet"}).out, "") << "--quiet prints nothing but errors";
+    const Outcome help = run({"help", "panel"});
+    EXPECT_EQ(help.code, kLumarcOk);
+    EXPECT_NE(help.out.find("Usage: lumarc [OPTION]... panel TEXT"), std::string::npos) << help.out;
+    EXPECT_EQ(run({"panel", "--help"}).out, help.out);
+    EXPECT_NE(run({"--help"}).out.find("Exit status: 0 success, 1 failure, 2"), std::string::npos);
+    EXPECT_NE(run({"-V"}).out.find("lumarc (Lumarc) "), std::string::npos);
+    // Under --json, errors are JSON too, and every result names its unit.
+    EXPECT_EQ(run({"--json", "report", "3"}).out,
+              "{\"unit\":\"127.0.0.2\",\"ok\":true,\"done\":\"report sent\"}\n");
+    const Outcome bad = run({"--json", "report", "9"});
+    EXPECT_EQ(bad.code, kLumarcUsage);
+    EXPECT_EQ(bad.out.rfind("{\"error\":", 0), 0u) << bad.out;
+}
+
+TEST_F(LumarcCommand, FilesAreOpenedFirstWrittenWholeAndDashIsStandardInOrOut)
+{
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(m_unit->state().preloadUser({"dora", "4", "pc-d"}));
+    // A wrong output path costs no request and names the real cause.
+    const Outcome missing =
+        run({"--pin", kPin, "--key", "k", "backup", (m_sandbox.root() / "no/users.bak").string()});
+    EXPECT_EQ(missing.code, kLumarcFailed);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find("No space"), std::string::npos) << missing.err;
+    EXPECT_TRUE(m_unit->management().requests().empty());
+    EXPECT_EQ(run({"--pin", kPin, "--key", "k", "backup", m_sandbox.root().string()}).code,
+              kLumarcFailed)
+        << "a folder is no file";
+
+    // The key from standard input, the backup owner-only.
+    const fs::path file = m_sandbox.root() / "users.bak";
+    ASSERT_EQ(run({"--pin", "-", "--key", "-", "backup", file.string()},
+                  std::string(kPin) + "\nk\n")
+                  .code,
+              kLumarcOk);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::group_all, fs::perms::none);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_all, fs::perms::none);
+
+    // "-" restores from standard input, never from a file named "-".
+    const std::string block = *platform::readWholeFile(file);
+    ASSERT_EQ(run({"--pin", kPin, "--key", "k", "-y", "restore", "-"}, block).code, kLumarcOk);
+    EXPECT_FALSE(fs::exists("-"));
+
+    // A flash dump to a device stays a device.
+    EXPECT_EQ(run({"--pin", kPin, "flash-read", "0x2000", "16", "/dev/null"}).code, kLumarcOk);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(LumarcCommand, JsonIsValidUtf8WhateverTheUnitSends)
+{
+    unitsim::UnitConfig config = m_unit->state().config();
+    config.name = "Caf\xe9 \xe2\x82\xac \xc0";
+    m_unit.reset();
+    auto unit = unitsim::SimulatedUnit::start(config);
+    ASSERT_TRUE(unit);
+    m_unit = std::move(*unit);
+    const Outcome name = run({"--json", "name"});
+    ASSERT_EQ(name.code, kLumarcOk) << name.err;
+    EXPECT_NE(name.out.find("\"name\":\"Caf\\u00e9 \xe2\x82\xac \\u00c0\""), std::string::npos)
+        << name.out;
 }
 
 // lumarc sti goes through COM to the still-image server, which serves the
