@@ -1,6 +1,8 @@
 // Parsing and running lumarc-ini command lines.
 #include "ini_command.h"
 
+#include "cli.h"
+
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shared/settings_file.h"
@@ -39,7 +41,6 @@ status: 0 success, 1 a file could not be read or changed, 2 a wrong command
 line.
 )";
 
-constexpr const char* kVersion = "lumarc-ini 0.1.0\n";
 
 // No value read from a file of at most kMaxProfileFileSize bytes, nor a
 // default on a command line, needs a larger buffer: beyond it --capacity
@@ -141,11 +142,11 @@ int runCommandLine(const std::vector<std::string>& args, std::istream& in, std::
             line.words.push_back(arg);
         } else if (arg == "--") {
             onlyWords = true;
-        } else if (arg == "--help") {
+        } else if (arg == "--help" || arg == "-h") {
             out << kUsage;
             return kExitOk;
-        } else if (arg == "--version") {
-            out << kVersion;
+        } else if (arg == "--version" || arg == "-V") {
+            out << versionLine("lumarc-ini") << "\n";
             return kExitOk;
         } else if (arg == "--settings" || arg == "--launch") {
             if (line.file)

@@ -1,6 +1,8 @@
 // Loading a server library and calling its registration entry point.
 #include "regsvr_command.h"
 
+#include "cli.h"
+
 #include "platform/com.h"
 #include "platform/library.h"
 #include "platform/registry.h"
@@ -44,6 +46,10 @@ int runRegsvr(const std::vector<std::string>& args, std::ostream& out, std::ostr
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             out << kUsage;
+            return kRegsvrOk;
+        }
+        if (arg == "--version" || arg == "-V") {
+            out << versionLine("lumarc-regsvr") << "\n";
             return kRegsvrOk;
         }
         if (arg == "-u" || arg == "--unregister") {

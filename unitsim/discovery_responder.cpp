@@ -71,6 +71,20 @@ size_t DiscoveryResponder::requestsSeen() const
     return m_requests;
 }
 
+namespace {
+
+// Whether address is this machine's: loopback, or an address a socket can
+// be bound to here.
+bool isLocalAddress(uint32_t address)
+{
+    if ((ntohl(address) >> 24) == 127)
+        return true;
+    auto probe = platform::bindUdp({address, 0});
+    return static_cast<bool>(probe);
+}
+
+} // namespace
+
 void DiscoveryResponder::run()
 {
     for (;;) {
@@ -89,7 +103,7 @@ void DiscoveryResponder::run()
             ++m_requests;
             faults = m_faults;
         }
-        if (faults.silent)
+        if (faults.silent || (faults.localRequestersOnly && !isLocalAddress(from.address)))
             continue;
         if (faults.delay.count() > 0 && m_stop.wait(faults.delay))
             return;

@@ -28,6 +28,9 @@ struct DiscoveryFaults {
     bool wrongMagic = false;                // answer with a magic the PC must ignore
     std::chrono::milliseconds delay{0};     // answer late
     bool silent = false;                    // do not answer
+    // Answer only requests from this machine (loopback or one of its own
+    // addresses): a simulated unit on a desktop never answers the LAN.
+    bool localRequestersOnly = false;
 };
 
 class DiscoveryResponder {

@@ -5,6 +5,7 @@
 #include "simulated_unit.h"
 
 #include "platform/unit_address.h"
+#include "shared/version.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -256,8 +257,13 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--help") {
+        if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version" || arg == "-V") {
+            std::printf("lumarc-unitsim (Lumarc) %.*s\n",
+                        static_cast<int>(lumarc::shared::kVersion.size()),
+                        lumarc::shared::kVersion.data());
             return 0;
         } else if (arg == "--quiet") {
             quiet = true;
@@ -386,6 +392,13 @@ int main(int argc, char** argv)
         }
         (*unit)->management().setFaults(faults);
         (*unit)->state().setBusy(busy);
+        // A unit on a loopback address is this machine's alone: it answers
+        // discovery from here only, never from the network around it.
+        if ((ntohl(unitConfig.address) >> 24) == 127) {
+            unitsim::DiscoveryFaults local;
+            local.localRequestersOnly = true;
+            (*unit)->discovery().setFaults(local);
+        }
         for (const auto& user : users) {
             if (!(*unit)->state().preloadUser(user)) {
                 std::fprintf(stderr, "lumarc-unitsim: cannot register user %s\n",
