@@ -6,6 +6,7 @@
 #include "infotool/device_set_logic.h"
 #include "unitsim/scanner_profiles.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace lumarc::infotool {
@@ -65,8 +66,10 @@ TEST(Counters, DecodeWhereEachClassKeepsThem)
 
 Bytes region(const EepromImage& image, size_t offset, size_t count)
 {
-    Bytes bytes{static_cast<uint8_t>(offset), static_cast<uint8_t>(count)};
-    bytes.insert(bytes.end(), image.begin() + offset, image.begin() + offset + count);
+    Bytes bytes(2 + count);
+    bytes[0] = static_cast<uint8_t>(offset);
+    bytes[1] = static_cast<uint8_t>(count);
+    std::copy_n(image.begin() + offset, count, bytes.begin() + 2);
     return bytes;
 }
 
