@@ -185,8 +185,10 @@ TEST(MemoryBlocks, TheCExportsHandOutAndTakeBackTheBlockItself)
 
 TEST(Libraries, ModulePathAndLoadedStateFollowTheLoader)
 {
-    EXPECT_EQ(modulePath(reinterpret_cast<const void*>(&programFolder)).filename(),
-              "liblumarcplatform.so");
+    EXPECT_TRUE(modulePath(reinterpret_cast<const void*>(&programFolder))
+                    .filename()
+                    .string()
+                    .starts_with("liblumarcplatform.so"));
     EXPECT_TRUE(modulePath(nullptr).empty());
     EXPECT_FALSE(libraryLoaded("LUMTESTLIB.DLL", nullptr));
     {

@@ -668,7 +668,7 @@ TEST_F(StiServer, AMissingOrIncompleteTransportFailsCreationWithANullPointer)
     const auto folder = m_sandbox.root() / "alone";
     ASSERT_TRUE(ensureFolder(folder));
     for (const char* file : {"sti_client", "libquentysti.so", "libquentysti.tlb",
-                             "liblumarcplatform.so"})
+                             "liblumarcplatform.so.1"})
         std::filesystem::copy_file(programFolder() / file, folder / file);
     const auto run = [&] {
         std::string output;
