@@ -11,7 +11,11 @@
 #   lib/pkgconfig/            zorvan.pc, drovik32.pc, quentysti.pc
 #   share/man/man1/           a page for every program, from its --help
 #   share/bash-completion/    completions
-#   etc/xdg/autostart/, lib/systemd/user/   the event module at log-in
+#   /etc/xdg/autostart/, lib/systemd/user/  the event module at log-in
+#
+# The package is made from a build configured with CMAKE_INSTALL_PREFIX=/usr
+# (scripts/package.sh), so that the libraries land in the multiarch folder
+# and the pkg-config files name /usr.
 include(GNUInstallDirs)
 
 set(LUMARC_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/lumarc)
@@ -51,14 +55,15 @@ if(HELP2MAN)
     set(LUMARC_MAN_PAGES)
     foreach(program ${LUMARC_MAN_PROGRAMS})
         set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-        add_custom_command(OUTPUT ${page}
+        add_custom_command(OUTPUT ${page}.gz
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
             COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
                     ${HELP2MAN} --no-info --section=1 --no-discard-stderr
                     --source=Lumarc --output=${page} $<TARGET_FILE:${program}>
+            COMMAND gzip -n -9 -f ${page}
             DEPENDS ${program}
             COMMENT "Manual page of ${program}")
-        list(APPEND LUMARC_MAN_PAGES ${page})
+        list(APPEND LUMARC_MAN_PAGES ${page}.gz)
     endforeach()
     add_custom_target(man ALL DEPENDS ${LUMARC_MAN_PAGES})
     install(FILES ${LUMARC_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -80,6 +85,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_SET_DESTDIR ON)  # the autostart entry's folder is absolute
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# (CPack adds the ldconfig calls itself.)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles)
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -17,7 +17,7 @@ namespace lumarc::tools {
 namespace {
 
 constexpr const char* kUsage =
-    R"(usage: lumarc-ini COMMAND FILE ARGUMENTS...
+    R"(Usage: lumarc-ini COMMAND FILE ARGUMENTS...
 
 Reads and changes ini files; each change is atomic, so it is safe while the
 Lumarc programs run. FILE is a path, or --settings for the shared settings
@@ -34,7 +34,11 @@ file, or --launch for the launch settings file.
   get-section FILE SECTION           print the section's key=value lines
   set-section FILE SECTION           replace the section with the key=value
                                      lines read from standard input
-  --help, --version
+  -h, --help                         show this help and exit
+  -V, --version                      show the version and exit
+
+Options may stand anywhere; "--" ends them, so a value may begin with "-"
+(a negative DEFAULT such as -1 needs no "--").
 
 A missing file reads as empty; a file larger than 4 MiB is refused. Exit
 status: 0 success, 1 a file could not be read or changed, 2 a wrong command
