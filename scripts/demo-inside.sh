@@ -11,24 +11,13 @@ pin=2468
 # by their management servers, so the PC listens on 10003.
 trigger=10003
 
+. "$(dirname "$0")/lib/simulated-pc.sh"
+
 # A PC of this demo only: settings, "Windows directory", runtime folder.
 demo=$(mktemp -d)
-export XDG_CONFIG_HOME="$demo/config" LUMARC_WINDOWS_DIR="$demo/windows" \
-    XDG_RUNTIME_DIR="$demo/run" LUMARC_DEBUG=0
-mkdir -p "$XDG_RUNTIME_DIR" "$LUMARC_WINDOWS_DIR/twain_32/orbscan32" "$demo/guides"
-chmod 700 "$XDG_RUNTIME_DIR"
-
 echo "== Setting up this PC: trigger port $trigger, the scanner's TWAIN data-source"
 echo "   templates and model list, the error-guide texts, the still-image server"
-"$bin/lumarc-ini" set --settings Common TrgPort "$trigger"
-"$bin/lumarc-ini" set --settings TimeOut SearchBox 2
-cp "$files"/OrbScanner.id "$files"/*.wrp "$LUMARC_WINDOWS_DIR/twain_32/orbscan32/"
-cp "$files/KEMRGUID.ini" "$demo/guides/"
-"$bin/lumarc-regsvr" "$bin/libquentysti.so"
-# Where an installer records the error-guide folder.
-"$bin/lumarc-ini" set "$XDG_CONFIG_HOME/Velorin/registry.ini" \
-    'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\KemrGuid.exe' \
-    Path "$demo/guides"
+simulated_pc "$demo" "$bin" "$files" "$trigger"
 page="$output/page.png"
 rm -f "$page"
 echo "   The Scan button starts lumarc-scan (Lanyard.ini, [Launch]):"
@@ -38,34 +27,17 @@ echo "   The Scan button starts lumarc-scan (Lanyard.ini, [Launch]):"
 
 echo
 echo "== Starting two simulated units at $unit and the next address"
-commands="$demo/commands"
-mkfifo "$commands"
-"$bin/lumarc-unitsim" --address "$unit" --units 2 --name "Front desk" --pin "$pin" \
-    --scanner ORBIX-4000 --user "alice:1111:127.0.0.1" --trigger-port "$trigger" \
-    --quiet <"$commands" &
-sim=$!
-exec 3>"$commands"
-kicklet=""
 cleanup() {
-    [ -n "$kicklet" ] && kill "$kicklet" 2>/dev/null && wait "$kicklet" 2>/dev/null
-    echo quit >&3 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
+    stop_kicklet
+    stop_units
     rm -rf "$demo"
 }
 trap cleanup EXIT
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-    "$bin/lumarc" -u "$unit" name >/dev/null 2>&1 && break
-    sleep 0.2
-done
+start_units "$bin" "$unit" "$pin" "$trigger" "$demo/commands"
 
 echo
 echo "== Starting kicklet, the event module (as at log-in); it finds the units"
-"$bin/kicklet" --foreground &
-kicklet=$!
-for _ in $(seq 50); do
-    "$bin/lumarc" refresh >/dev/null 2>&1 && break
-    sleep 0.1
-done
+start_kicklet "$bin"
 echo "   lumarc refresh:"
 "$bin/lumarc" refresh | sed 's/^/     /'
 
