@@ -181,6 +181,7 @@ class UsageError : public std::runtime_error {
 struct CommandFailure {
     std::string what;
     uint32_t result;
+    std::string hint = {}; // what to change, when only the command knows it
 };
 
 // A failure on this PC (a file that cannot be read or written), with the
@@ -770,9 +771,15 @@ int Session::events()
     const int32_t started = Zorvan_Startup(*window, kNotification);
     if (started != 0) {
         (void)platform::destroyWindow(*window);
-        throw CommandFailure{started == 10048 ? "opening the trigger port (taken by another program)"
-                                              : "starting the listener",
-                             static_cast<uint32_t>(started)};
+        if (started == 10048) {
+            const std::string port = std::to_string(shared::SettingsFile().trgPort());
+            throw CommandFailure{"opening the trigger port " + port, 10048,
+                                 "port " + port +
+                                     " is taken (is kicklet running?); set another with "
+                                     "`lumarc-ini set --settings Common TrgPort N` and on the "
+                                     "units with `lumarc set-name NAME --trigger-port N`"};
+        }
+        throw CommandFailure{"starting the listener", static_cast<uint32_t>(started)};
     }
     struct sigaction action {}, oldInt {}, oldTerm {};
     action.sa_handler = [](int) { g_interrupted = 1; };
@@ -1032,7 +1039,7 @@ std::string hintFor(uint32_t result, const std::string& unit)
 }
 
 void reportFailure(const std::string& what, uint32_t result, const Options& options,
-                   std::ostream& out, std::ostream& err)
+                   std::ostream& out, std::ostream& err, const std::string& commandHint = {})
 {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", result);
@@ -1046,7 +1053,8 @@ void reportFailure(const std::string& what, uint32_t result, const Options& opti
     if (options.verbose)
         err << " (" << hex << ")";
     err << "\n";
-    if (const std::string hint = hintFor(result, options.unit); !hint.empty())
+    if (const std::string hint = commandHint.empty() ? hintFor(result, options.unit) : commandHint;
+        !hint.empty())
         err << "lumarc: " << hint << "\n";
 }
 
@@ -1211,7 +1219,7 @@ int runLumarc(const std::vector<std::string>& args, std::istream& in, std::ostre
     } catch (const UsageError& e) {
         code = usageFailure(e.what(), options.json, out, err);
     } catch (const CommandFailure& failure) {
-        reportFailure(failure.what, failure.result, options, out, err);
+        reportFailure(failure.what, failure.result, options, out, err, failure.hint);
         code = statusFor(failure.result);
     } catch (const LocalFailure& failure) {
         if (options.json)

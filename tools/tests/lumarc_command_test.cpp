@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -231,6 +236,28 @@ TEST_F(LumarcCommand, EventsPrintsEachButtonPressUntilTheCount)
     EXPECT_NE(events.out.find("127.0.0.2  Send-to 3  user bob  scanner ORBIX-4000\n"),
               std::string::npos)
         << events.out;
+}
+
+TEST_F(LumarcCommand, ATakenTriggerPortSaysWhichAndHowToChangeIt)
+{
+    constexpr uint16_t kTrigger = 10779;
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(shared::SettingsFile().write("Common", "TrgPort", std::to_string(kTrigger)));
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kTrigger);
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    const Outcome events = run({"events", "--count", "1"});
+    ::close(taken);
+    EXPECT_EQ(events.code, kLumarcFailed);
+    EXPECT_NE(events.err.find("opening the trigger port 10779: "), std::string::npos)
+        << events.err;
+    EXPECT_NE(events.err.find("port 10779 is taken"), std::string::npos) << events.err;
+    EXPECT_NE(events.err.find("lumarc-ini set --settings Common TrgPort N"), std::string::npos);
+    EXPECT_EQ(events.err.find("0x"), std::string::npos) << "numbers only with --verbose";
 }
 
 TEST_F(LumarcCommand, WrongCommandLinesAreUsageErrors)
