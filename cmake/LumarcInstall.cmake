@@ -52,6 +52,14 @@ if(HELP2MAN)
     if(TARGET unitdesk)
         list(APPEND LUMARC_MAN_PROGRAMS unitdesk)
     endif()
+    set(LUMARC_MAN_NAME_lumarc "manage Lumarc network scanner units")
+    set(LUMARC_MAN_NAME_lumarc-ini "read and change the Lumarc settings files safely")
+    set(LUMARC_MAN_NAME_lumarc-scan "scan a page from a Lumarc unit's scanner into a PNG image")
+    set(LUMARC_MAN_NAME_lumarc-unitsim "simulated Lumarc units, for tests and trials")
+    set(LUMARC_MAN_NAME_lumarc-regsvr "register an in-process COM server for this user")
+    set(LUMARC_MAN_NAME_kicklet "the Lumarc event module: programs for a unit's buttons")
+    set(LUMARC_MAN_NAME_gaugery "the Lumarc scanner information tool")
+    set(LUMARC_MAN_NAME_unitdesk "the Lumarc configuration tool")
     set(LUMARC_MAN_PAGES)
     foreach(program ${LUMARC_MAN_PROGRAMS})
         set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
@@ -59,10 +67,12 @@ if(HELP2MAN)
             COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
             COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
                     ${HELP2MAN} --no-info --section=1 --no-discard-stderr
+                    "--name=${LUMARC_MAN_NAME_${program}}"
                     --source=Lumarc --output=${page} $<TARGET_FILE:${program}>
             COMMAND gzip -n -9 -f ${page}
             DEPENDS ${program}
-            COMMENT "Manual page of ${program}")
+            COMMENT "Manual page of ${program}"
+            VERBATIM)
         list(APPEND LUMARC_MAN_PAGES ${page}.gz)
     endforeach()
     add_custom_target(man ALL DEPENDS ${LUMARC_MAN_PAGES})
