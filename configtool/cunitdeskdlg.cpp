@@ -180,10 +180,11 @@ void CUnitdeskDlg::showList(const UnitList& list)
 
 std::optional<size_t> CUnitdeskDlg::highlightedRow() const
 {
-    const auto rows = m_ui->unitList->selectionModel()->selectedRows();
-    if (rows.isEmpty())
+    // The report view selects whole rows, the icon views one item of a row.
+    const auto selected = m_ui->unitList->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
         return std::nullopt;
-    return static_cast<size_t>(rows.front().row());
+    return static_cast<size_t>(selected.front().row());
 }
 
 void CUnitdeskDlg::setRowStatus(size_t row, const std::string& text)

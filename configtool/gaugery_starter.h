@@ -20,8 +20,9 @@ public:
     bool start() override;
     Wait waitUntilReady(std::chrono::milliseconds timeout) override;
 
-    // The file start() runs.
+    // The file start() runs, and the process it started last (null before).
     const std::filesystem::path& program() const { return m_program; }
+    platform::Process* last() { return m_started.empty() ? nullptr : &m_started.back(); }
 
 private:
     std::filesystem::path m_program;

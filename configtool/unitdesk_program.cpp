@@ -119,6 +119,7 @@ int UnitdeskProgram::run()
 
 void UnitdeskProgram::activate()
 {
+    ++m_activations;
     if (!m_dialog)
         return;
     m_dialog->showNormal();

@@ -62,6 +62,7 @@ public:
     void requestStop();
     // From a second copy: the window to the front.
     void activate();
+    int activations() const { return m_activations; }
 
 private:
     UnitManagement& m_management;
@@ -76,6 +77,7 @@ private:
     std::unique_ptr<TriggerPortPage> m_triggerPort;
     std::unique_ptr<CUnitdeskDlg> m_dialog;
     std::unique_ptr<qtcommon::MessageBridge> m_instanceWindow;
+    int m_activations = 0;
 };
 
 } // namespace lumarc::configtool
