@@ -56,12 +56,12 @@ void QtUnitDialogs::runNetworkConfiguration(NetworkConfigLogic& logic)
 UnitdeskProgram::UnitdeskProgram(UnitManagement& management, EventModuleLink& eventModule,
                                  shared::MessageBoxes& boxes, const Texts& texts,
                                  std::unique_ptr<ProgramStarter> starter)
-    : m_management(management), m_boxes(boxes), m_texts(texts),
+    : m_boxes(boxes), m_texts(texts),
       m_session(management, eventModule, boxes, texts,
                 [&texts] { return qtcommon::activateFirstCopy(texts(sid::kWindowTitle)); }),
       m_starter(starter ? std::move(starter) : std::make_unique<GaugeryStarter>())
 {
-    m_dialogs = std::make_unique<QtUnitDialogs>(management, boxes, texts);
+    m_dialogs = std::make_unique<QtUnitDialogs>(boxes, texts);
     m_window = std::make_unique<UnitListWindow>(m_settings, management, eventModule, boxes, texts,
                                                 *m_dialogs, *m_starter);
 }

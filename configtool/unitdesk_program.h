@@ -24,10 +24,8 @@ namespace lumarc::configtool {
 // The dialogs of the unit list page, modal over the window.
 class QtUnitDialogs : public UnitDialogs {
 public:
-    QtUnitDialogs(UnitManagement& management, shared::MessageBoxes& boxes, const Texts& texts)
-        : m_boxes(boxes), m_texts(texts)
+    QtUnitDialogs(shared::MessageBoxes& boxes, const Texts& texts) : m_boxes(boxes), m_texts(texts)
     {
-        (void)management;
     }
     void setParent(QWidget* parent) { m_parent = parent; }
     std::optional<AddChoice> runAdd() override;
@@ -65,7 +63,6 @@ public:
     int activations() const { return m_activations; }
 
 private:
-    UnitManagement& m_management;
     shared::MessageBoxes& m_boxes;
     const Texts& m_texts;
     UnitdeskSession m_session;

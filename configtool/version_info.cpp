@@ -48,7 +48,8 @@ std::optional<std::array<uint16_t, 4>> findNote(std::span<const uint8_t> segment
                                                 const ElfBytes& elf, size_t alignment)
 {
     size_t at = 0;
-    while (segment.size() - at >= 12) {
+    // The padding after the last note may run past the segment's end.
+    while (at <= segment.size() && segment.size() - at >= 12) {
         const uint64_t nameSize = elf.read(segment, at, 4);
         const uint64_t descSize = elf.read(segment, at + 4, 4);
         const uint64_t type = elf.read(segment, at + 8, 4);

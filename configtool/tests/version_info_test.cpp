@@ -84,6 +84,74 @@ TEST(VersionNote, DamagedAndForeignFilesReadAsUnknownWithoutReadingPastTheirEnd)
     EXPECT_EQ(readFileVersion(folder.path()).state, FileVersion::State::Unknown) << "a folder";
 }
 
+// A file of one program header and one note segment, in either class and
+// byte order.
+std::string elfWithNotes(bool wide, bool bigEndian, const std::string& notes)
+{
+    std::string file(wide ? 64 : 52, '\0');
+    const auto put = [&](std::string& to, size_t at, uint64_t value, size_t width) {
+        for (size_t i = 0; i < width; ++i)
+            to[at + (bigEndian ? width - 1 - i : i)] = static_cast<char>(value >> (8 * i));
+    };
+    file.replace(0, 4, "\x7F" "ELF");
+    file[4] = wide ? 2 : 1;
+    file[5] = bigEndian ? 2 : 1;
+    const size_t headers = file.size();
+    const size_t entry = wide ? 56 : 32;
+    put(file, wide ? 32 : 28, headers, wide ? 8 : 4);
+    put(file, wide ? 54 : 42, entry, 2);
+    put(file, wide ? 56 : 44, 1, 2);
+    std::string header(entry, '\0');
+    put(header, 0, 4, 4); // PT_NOTE
+    put(header, wide ? 8 : 4, headers + entry, wide ? 8 : 4);
+    put(header, wide ? 32 : 16, notes.size(), wide ? 8 : 4);
+    put(header, wide ? 48 : 28, 4, wide ? 8 : 4);
+    return file + header + notes;
+}
+
+std::string note(bool bigEndian, const std::string& owner, uint32_t type, const std::string& desc)
+{
+    std::string out;
+    const auto word = [&](uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>(value >> (8 * (bigEndian ? 3 - i : i)));
+    };
+    word(static_cast<uint32_t>(owner.size() + 1));
+    word(static_cast<uint32_t>(desc.size()));
+    word(type);
+    out += owner + '\0';
+    out.resize((out.size() + 3) / 4 * 4, '\0');
+    out += desc;
+    return out;
+}
+
+TEST(VersionNote, EitherClassAndByteOrderAndNotesThatRunOut)
+{
+    lumarc::testing::TempFolder folder;
+    const Texts texts;
+    struct Case {
+        bool wide, bigEndian;
+        std::string desc;
+    };
+    for (const Case& c : {Case{true, false, std::string("\x02\x00\x07\x00\x01\x00\x09\x00", 8)},
+                          Case{false, true, std::string("\x00\x02\x00\x07\x00\x01\x00\x09", 8)}}) {
+        // A foreign note first, then ours.
+        const std::string notes = note(c.bigEndian, "GNU", 3, "abcd") +
+                                  note(c.bigEndian, "Lumarc", 1, c.desc);
+        write(folder / "elf", elfWithNotes(c.wide, c.bigEndian, notes));
+        EXPECT_EQ(readFileVersion(folder / "elf").text(texts), "2.7.1.9") << c.wide;
+    }
+    // A last note whose padding would run past the segment, and notes
+    // whose sizes point outside it.
+    for (const std::string& notes :
+         {note(false, "Foreign", 9, "x"), note(false, "Lumarc", 1, "1234567").substr(0, 27),
+          std::string("\x07\x00\x00\x00\xff\xff\xff\xff\x01\x00\x00\x00Lumarc\x00\x00", 20),
+          std::string("\xff\xff\xff\x7f\x08\x00\x00\x00\x01\x00\x00\x00", 12)}) {
+        write(folder / "elf", elfWithNotes(true, false, notes));
+        EXPECT_EQ(readFileVersion(folder / "elf").state, FileVersion::State::Unknown);
+    }
+}
+
 TEST(VersionPage, RowsMapTheSystemsFilesToOursAndTheCaptionPrefersSorbel)
 {
     const Texts texts;
