@@ -14,6 +14,10 @@ bin="$1"
 
 echo "== Scanner information tool: start to the Device Info page filled"
 "$bin/gaugery_bench" || true
+
+echo
+echo "== Configuration tool: 100 units, list rebuild and the list shown after the refresh"
+"$bin/unitdesk_bench" 30 || true
 unit=127.0.0.3
 fast=127.0.0.4
 bare=127.0.0.5

@@ -57,3 +57,21 @@ function(lumarc_add_network_test name)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT 300 SKIP_RETURN_CODE ${LUMARC_SKIP_CODE} LABELS network)
 endfunction()
+
+# Every program and shared library of the project carries the project's
+# version as an ELF note (cmake/version_note.cpp.in: owner "Lumarc", type 1,
+# four 16-bit numbers), which the configuration tool reads from the file.
+function(lumarc_version_note)
+    set(note ${CMAKE_BINARY_DIR}/generated/version_note.cpp)
+    foreach(part MAJOR MINOR PATCH TWEAK)
+        set(LUMARC_VERSION_${part} "${PROJECT_VERSION_${part}}")
+        if(LUMARC_VERSION_${part} STREQUAL "")
+            set(LUMARC_VERSION_${part} 0)
+        endif()
+    endforeach()
+    # Written only when its text changes, so a configure run rebuilds nothing.
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version_note.cpp.in ${note} @ONLY)
+    foreach(target ${ARGN})
+        target_sources(${target} PRIVATE ${note})
+    endforeach()
+endfunction()

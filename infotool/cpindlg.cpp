@@ -1,8 +1,9 @@
 // The administrator PIN dialog's view.
 #include "cpindlg.h"
 
-#include "qt_message_boxes.h"
 #include "ui_cpindlg.h"
+
+#include "qtcommon/qt_message_boxes.h"
 
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -39,7 +40,7 @@ void CPinDlg::accept()
 
 bool PinDialogCheck::run()
 {
-    if (programEnding())
+    if (qtcommon::programEnding())
         return false;
     PinLogic logic(m_management, m_settings, m_boxes, m_texts);
     if (!logic.open())

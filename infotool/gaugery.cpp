@@ -2,14 +2,14 @@
 // for the unit it stored in [Common] Select; takes no arguments beyond
 // --help and --version.
 #include "gaugery_program.h"
-#include "qt_message_boxes.h"
-#include "signal_bridge.h"
 #include "texts.h"
 
 #include "platform/com.h"
 #include "platform/message_pump.h"
 #include "platform/message_window.h"
 #include "platform/signal_watch.h"
+#include "qtcommon/message_bridge.h"
+#include "qtcommon/qt_message_boxes.h"
 #include "shared/version.h"
 
 #include <QApplication>
@@ -79,9 +79,9 @@ int main(int argc, char** argv)
     const Texts texts = Texts::load();
     application.setApplicationDisplayName(QString::fromStdString(texts(sid::kProgramTitle)));
     ZorvanManagement management;
-    QtMessageBoxes boxes;
+    lumarc::qtcommon::QtMessageBoxes boxes("Gaugery");
     GaugeryProgram program(management, boxes, texts);
-    const auto bridge = SignalBridge::start([&program](int) { program.requestStop(); });
+    const auto bridge = lumarc::qtcommon::SignalBridge::start([&program](int) { program.requestStop(); });
     const int status = program.run();
     lumarc::platform::setPendingMessagesHook({});
     return status;

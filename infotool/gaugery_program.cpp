@@ -3,7 +3,7 @@
 
 #include "coffsetdlg.h"
 #include "offset_logic.h"
-#include "qt_message_boxes.h"
+#include "qtcommon/qt_message_boxes.h"
 
 #include <QApplication>
 
@@ -41,7 +41,7 @@ ToolSession::Start GaugeryProgram::start()
     m_sheet = std::make_unique<GaugerySheet>(QString::fromStdString(m_session.caption()),
                                              infoPage, setPage, m_texts);
     m_admin->setParent(m_sheet.get());
-    if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(&m_boxes))
+    if (auto* qtBoxes = dynamic_cast<qtcommon::QtMessageBoxes*>(&m_boxes))
         qtBoxes->setParent(m_sheet.get());
     setPage->setOffsetHandler([this] { openOffset(); });
     return started;
@@ -49,7 +49,7 @@ ToolSession::Start GaugeryProgram::start()
 
 void GaugeryProgram::openOffset()
 {
-    if (!m_deviceSet || !m_deviceSet->eepromRead() || programEnding())
+    if (!m_deviceSet || !m_deviceSet->eepromRead() || qtcommon::programEnding())
         return;
     OffsetLogic logic(m_session.identity(), m_data, m_deviceSet->image(), m_texts);
     COffsetDlg dialog(logic, *m_commands, m_deviceSet->image(), m_boxes, *m_admin, m_texts,
@@ -60,7 +60,7 @@ void GaugeryProgram::openOffset()
 
 void GaugeryProgram::finish()
 {
-    if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(&m_boxes))
+    if (auto* qtBoxes = dynamic_cast<qtcommon::QtMessageBoxes*>(&m_boxes))
         qtBoxes->setParent(nullptr);
     m_sheet.reset();
     m_deviceInfo.reset();
@@ -80,7 +80,7 @@ int GaugeryProgram::run()
 
 void GaugeryProgram::requestStop()
 {
-    setProgramEnding(true);
+    qtcommon::setProgramEnding(true);
     m_session.requestStop();
     // Every open dialog ends; the innermost first.
     const auto widgets = QApplication::topLevelWidgets();

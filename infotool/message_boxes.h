@@ -1,25 +1,17 @@
 // Message boxes and the administrator check, as the logic classes see them.
 //
-// The Qt program shows real message boxes and the PIN dialog; the command
-// line prints the texts; tests record them and answer as a user would.
+// The message-box interface is the one both Qt programs share
+// (shared/message_boxes.h); the PIN check is this tool's own.
 #pragma once
 
-#include <string>
+#include "shared/message_boxes.h"
 
 namespace lumarc::infotool {
 
-enum class BoxIcon { Error, Warning, Information };
-enum class BoxButtons { Ok, OkCancel };
-enum class BoxAnswer { Ok, Cancel };
-
-class MessageBoxes {
-public:
-    virtual ~MessageBoxes() = default;
-    // Shows text modally and returns the button pressed; a box that cannot
-    // be shown (the program is ending) answers Cancel.
-    virtual BoxAnswer show(const std::string& text, const std::string& caption, BoxIcon icon,
-                           BoxButtons buttons) = 0;
-};
+using shared::BoxAnswer;
+using shared::BoxButtons;
+using shared::BoxIcon;
+using shared::MessageBoxes;
 
 // The administrator PIN dialog that guards every EEPROM write.
 class AdminCheck {

@@ -45,6 +45,57 @@ Result<std::string> readWholeFile(const std::filesystem::path& path, size_t maxB
     return content;
 }
 
+Result<std::string> readFileHead(const std::filesystem::path& path, size_t maxBytes)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return win32Error("open " + path.string(), errno);
+    // Plain reads, so that a pipe or a device serves as well as a file.
+    std::string content(maxBytes, '\0');
+    size_t done = 0;
+    while (done < maxBytes) {
+        const ssize_t n = ::read(fd.get(), content.data() + done, maxBytes - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return win32Error("read " + path.string(), errno);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    content.resize(done);
+    return content;
+}
+
+Result<FileReader> FileReader::open(const std::filesystem::path& path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return win32Error("open " + path.string(), errno);
+    return FileReader(std::move(fd), path.string());
+}
+
+Result<size_t> FileReader::readAt(uint64_t offset, std::span<uint8_t> out) const
+{
+    size_t done = 0;
+    while (done < out.size()) {
+        if (offset + done > static_cast<uint64_t>(INT64_MAX))
+            break;
+        const ssize_t n = ::pread(m_fd.get(), out.data() + done, out.size() - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return win32Error("read " + m_path, errno);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 Status writeAll(int fd, std::string_view bytes, std::string_view what)
 {
     while (!bytes.empty()) {

@@ -3,8 +3,12 @@
 
 #include "result.h"
 
+#include "unique_fd.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +28,27 @@ constexpr size_t kDefaultReadLimit = 16u * 1024 * 1024;
 // blocks until a writer opens it, as any reader does.
 Result<std::string> readWholeFile(const std::filesystem::path& path,
                                   size_t maxBytes = kDefaultReadLimit);
+
+// The first bytes of a file, at most maxBytes of them; a longer file is not
+// an error (its first maxBytes bytes are read). Missing files fail with
+// code 2, as readWholeFile's do.
+Result<std::string> readFileHead(const std::filesystem::path& path, size_t maxBytes);
+
+// A file opened for reads at given offsets, for readers that look at a few
+// parts of a large file (the headers of a program file) and read no more.
+class FileReader {
+public:
+    // Fails with the Win32 code of the reason (2: no such file).
+    static Result<FileReader> open(const std::filesystem::path& path);
+    // Fills as much of out as the file holds from offset on; the count is
+    // smaller than out only at the end of the file.
+    Result<size_t> readAt(uint64_t offset, std::span<uint8_t> out) const;
+
+private:
+    FileReader(UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
+    UniqueFd m_fd;
+    std::string m_path;
+};
 
 // Writes all bytes to a descriptor, continuing after short writes and
 // interruptions.

@@ -18,7 +18,7 @@ arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=/usr/lib/$arch
 expected=(
     /usr/bin/lumarc /usr/bin/lumarc-scan /usr/bin/lumarc-ini /usr/bin/lumarc-unitsim
-    /usr/bin/lumarc-regsvr /usr/bin/kicklet
+    /usr/bin/lumarc-regsvr /usr/bin/kicklet /usr/bin/gaugery /usr/bin/unitdesk
     "$lib/libzorvan.so.1" "$lib/libzorvan.so" "$lib/libdrovik32.so.1" "$lib/libdrovik32.so"
     "$lib/libquentysti.so" "$lib/libquentysti.tlb" "$lib/lumarc/liblumarcplatform.so.1"
     /usr/include/lumarc/zorvan.h /usr/include/lumarc/aspi.h /usr/include/lumarc/quentysti.h
@@ -29,6 +29,8 @@ expected=(
     /usr/share/bash-completion/completions/lumarc-scan
     /usr/share/bash-completion/completions/lumarc-ini
     /etc/xdg/autostart/kicklet.desktop /usr/lib/systemd/user/kicklet.service
+    /usr/share/applications/unitdesk.desktop
+    /usr/share/icons/hicolor/scalable/apps/unitdesk.svg
 )
 for path in "${expected[@]}"; do
     grep -qxF "$path" "$work/list" || fail "the package lacks $path"
@@ -91,8 +93,8 @@ fail() { echo "check-package (installed): \$*" >&2; exit 1; }
 dpkg -i /package.deb > /dev/null
 lumarc --help | grep -q '^Usage: lumarc' || fail "lumarc --help"
 lumarc --version | grep -q '(Lumarc)' || fail "lumarc --version"
-for program in lumarc-scan lumarc-ini lumarc-unitsim lumarc-regsvr kicklet; do
-    \$program --help > /dev/null || fail "\$program --help"
+for program in lumarc-scan lumarc-ini lumarc-unitsim lumarc-regsvr kicklet gaugery unitdesk; do
+    QT_QPA_PLATFORM=offscreen \$program --help > /dev/null || fail "\$program --help"
 done
 ldconfig -p | grep -q 'libzorvan.so.1 ' || fail "libzorvan.so.1 not in the linker cache"
 zcat /usr/share/man/man1/lumarc.1.gz | grep -q 'EXIT STATUS\|Exit status' || fail "man page"

@@ -1,7 +1,9 @@
 #!/bin/sh
-# Renders the scanner information tool's two pages and its Offset dialog of
-# a simulated scanner offscreen into PNG files (default: docs/pictures/),
-# inside a private network namespace.
+# Renders the pictures of the two Qt programs offscreen into PNG files
+# (default: docs/pictures/), inside a private network namespace: the scanner
+# information tool's two pages and its Offset dialog for a simulated scanner,
+# and the configuration tool's four pages and its Administrator PIN, User
+# Registration and Network Configuration dialogs.
 #   scripts/render-pictures.sh [MODEL [FOLDER]]
 set -eu
 cd "$(dirname "$0")/.."
@@ -10,6 +12,10 @@ folder="${2:-docs/pictures}"
 
 ./scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target gaugery-snapshot quentysti drovik32
+cmake --build --preset default --target gaugery-snapshot unitdesk-snapshot quentysti drovik32 \
+    unitdesk gaugery kicklet
 mkdir -p "$folder"
-QT_QPA_PLATFORM=offscreen exec cmake/run-in-netns.sh build/default/bin/gaugery-snapshot "$model" "$(cd "$folder" && pwd)"
+target="$(cd "$folder" && pwd)"
+export QT_QPA_PLATFORM=offscreen
+cmake/run-in-netns.sh build/default/bin/gaugery-snapshot "$model" "$target"
+exec cmake/run-in-netns.sh build/default/bin/unitdesk-snapshot "$target"

@@ -94,10 +94,10 @@ std::optional<std::filesystem::path> findTable(const std::filesystem::path& fold
 
 } // namespace
 
-std::string StringTable::languageCode()
+std::string StringTable::languageCode(const std::filesystem::path& profile)
 {
     char pageCode[kPageCodeCapacity] = {};
-    platform::Profile(platform::userProfileFile())
+    platform::Profile(profile.empty() ? platform::userProfileFile() : profile)
         .readString("Setting", "PageCode", "", pageCode, sizeof pageCode);
     if (pageCode[0] != '\0')
         return pageCode;
@@ -128,12 +128,13 @@ std::map<uint32_t, std::string> StringTable::parse(std::string_view content)
 }
 
 StringTable StringTable::load(std::string_view prefix, const Builtin& builtin,
-                              const std::filesystem::path& folder)
+                              const std::filesystem::path& folder,
+                              const std::filesystem::path& profile)
 {
     StringTable table;
     table.m_builtin = &builtin;
     const auto where = folder.empty() ? platform::programFolder() : folder;
-    if (auto path = findTable(where, prefix, languageCode())) {
+    if (auto path = findTable(where, prefix, languageCode(profile))) {
         if (auto content = platform::readWholeFile(*path, kMaxTableFile)) {
             table.m_localized = parse(*content);
             table.m_source = *path;

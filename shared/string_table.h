@@ -26,9 +26,11 @@ public:
     using Builtin = std::map<uint32_t, std::string_view>;
 
     // Loads the table of prefix for the user's language from folder (the
-    // program's folder unless given).
+    // program's folder unless given). PageCode is read from profile (the
+    // user profile unless given; a program may have a profile of its own).
     static StringTable load(std::string_view prefix, const Builtin& builtin,
-                            const std::filesystem::path& folder = {});
+                            const std::filesystem::path& folder = {},
+                            const std::filesystem::path& profile = {});
 
     // The text of id: localized, else built in, else "".
     std::string text(uint32_t id) const;
@@ -36,8 +38,9 @@ public:
     // The file the localized texts came from (empty when none was found).
     const std::filesystem::path& source() const { return m_source; }
 
-    // The language code the lookup used ("0411", or PageCode's value).
-    static std::string languageCode();
+    // The language code the lookup used ("0411", or PageCode's value) with
+    // PageCode read from profile (the user profile unless given).
+    static std::string languageCode(const std::filesystem::path& profile = {});
 
     // Parses one table file's content; lines that do not parse are skipped.
     static std::map<uint32_t, std::string> parse(std::string_view content);

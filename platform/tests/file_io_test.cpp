@@ -98,5 +98,33 @@ TEST(ReadLimit, AMissingFileIsFileNotFound)
     EXPECT_EQ(read.error().code, win32::kFileNotFound);
 }
 
+TEST(ReadHead, TakesTheFirstBytesOfLongerFilesAndAllOfShorterOnes)
+{
+    TempFolder dir;
+    std::ofstream(dir / "f") << std::string(2500, 'a') << 'b';
+    for (const size_t limit : {size_t{0}, size_t{1}, size_t{2500}, size_t{2501}, size_t{4096}}) {
+        const auto head = readFileHead(dir / "f", limit);
+        ASSERT_TRUE(head) << limit;
+        EXPECT_EQ(head->size(), std::min<size_t>(limit, 2501)) << limit;
+    }
+    EXPECT_EQ(readFileHead("/dev/zero", 70000)->size(), 70000u) << "an endless device is cut";
+    EXPECT_EQ(readFileHead(dir / "none", 10).error().code, win32::kFileNotFound);
+}
+
+TEST(FileReader, ReadsAtOffsetsAndStopsAtTheEnd)
+{
+    TempFolder dir;
+    std::ofstream(dir / "f") << "0123456789";
+    auto file = FileReader::open(dir / "f");
+    ASSERT_TRUE(file);
+    uint8_t out[4] = {};
+    EXPECT_EQ(*file->readAt(3, out), 4u);
+    EXPECT_EQ(std::string(out, out + 4), "3456");
+    EXPECT_EQ(*file->readAt(8, out), 2u) << "short at the end";
+    EXPECT_EQ(*file->readAt(100, out), 0u) << "past the end";
+    EXPECT_EQ(*file->readAt(UINT64_MAX - 1, out), 0u) << "an offset no file reaches";
+    EXPECT_EQ(FileReader::open(dir / "none").error().code, win32::kFileNotFound);
+}
+
 } // namespace
 } // namespace lumarc::platform

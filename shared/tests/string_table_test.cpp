@@ -79,6 +79,15 @@ TEST_F(StringTableLookup, PageCodeAndTheSubLanguageMatch)
     ASSERT_TRUE(platform::Profile(platform::userProfileFile()).writeString("Setting", "PageCode", "DEU"));
     EXPECT_EQ(StringTable::languageCode(), "DEU");
     EXPECT_EQ(StringTable::load("Felk", kEnglish, m_folder.path()).text(1), "Eins (page code)");
+
+    // A program with a profile of its own reads PageCode there, not in the
+    // user profile.
+    const auto own = platform::windowsFolder() / "tool.ini";
+    EXPECT_EQ(StringTable::load("Felk", kEnglish, m_folder.path(), own).text(1),
+              "eins (sub-language)");
+    ASSERT_TRUE(platform::Profile(own).writeString("Setting", "PageCode", "JPN"));
+    write("FelkJPN.strings", "1\tichi\n");
+    EXPECT_EQ(StringTable::load("Felk", kEnglish, m_folder.path(), own).text(1), "ichi");
 }
 
 } // namespace
