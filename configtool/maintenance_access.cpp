@@ -1,6 +1,8 @@
 // The Administrator PIN dialog's logic and the end of a maintenance access.
 #include "maintenance_access.h"
 
+#include "user_registration.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -40,8 +42,7 @@ bool PinLogic::open()
         return false;
     }
     m_unitName = fieldText(record.name, sizeof record.name);
-    if (m_unitName.size() > kUnitNameMaxLength)
-        m_unitName.resize(kUnitNameMaxLength);
+    m_unitName = cutUtf8(m_unitName, kUnitNameMaxLength);
     return true;
 }
 

@@ -126,7 +126,10 @@ void NetworkConfigLogic::apply()
         }
         UnitNameRecord record{};
         record.triggerPort = m_port.value;
-        std::memcpy(record.name, m_name.data(), std::min(m_name.size(), sizeof record.name - 1));
+        // The unit's field holds 47 bytes: a longer name is cut between
+        // characters, never inside one.
+        const std::string name = cutUtf8(m_name, sizeof record.name - 1);
+        std::memcpy(record.name, name.data(), name.size());
         // The PIN the unit holds now: the new one when this Apply changed it.
         const uint32_t code = m_management.setName(m_address, m_pin, record);
         if (code == result::kOk)

@@ -34,7 +34,8 @@ The event module must be running (kicklet). One copy runs at a time: a
 second one brings the first one's window to the front and ends. SIGTERM,
 SIGINT and SIGHUP end the tool cleanly.
 
-Exit status: 0, or 2 for a usage error.
+Exit status: 0, 1 when the tool could not start (for example without the
+event module), or 2 for a usage error.
 )";
 
 } // namespace

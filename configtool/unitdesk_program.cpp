@@ -111,10 +111,13 @@ void UnitdeskProgram::finish()
 
 int UnitdeskProgram::run()
 {
-    if (start() == UnitdeskSession::Start::Run && !qtcommon::programEnding())
+    const UnitdeskSession::Start started = start();
+    if (started == UnitdeskSession::Start::Run && !qtcommon::programEnding())
         m_dialog->exec();
     finish();
-    return 0;
+    // A start that could not go on (no event module, no library) is a
+    // failure for whoever started the tool; a second copy did its job.
+    return started == UnitdeskSession::Start::End ? 1 : 0;
 }
 
 void UnitdeskProgram::activate()

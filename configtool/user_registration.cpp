@@ -127,8 +127,7 @@ UserRegistrationLogic::UserRegistrationLogic(UnitManagement& management, Message
 {
     if (m_address.size() > kAddressMaxLength)
         m_address.resize(kAddressMaxLength);
-    if (m_unitName.size() > kUnitNameMaxLength)
-        m_unitName.resize(kUnitNameMaxLength);
+    m_unitName = cutUtf8(m_unitName, kUnitNameMaxLength);
 }
 
 void UserRegistrationLogic::open(UserRegistrationView& view)
@@ -264,7 +263,14 @@ void UserRegistrationLogic::enter()
         m_view->focus(UserField::Host);
         return;
     }
-    const uint32_t code = m_management.adminUserEntry(m_address, m_fields.userName, m_fields.pin,
+    // The unit finds the user by the whole name; the field shows at most 16
+    // bytes of a longer one, so the row's own name is what is sent.
+    const std::string& name = m_highlighted && *m_highlighted < m_rows.size() &&
+                                      cutUtf8(m_rows[*m_highlighted].name, kUserNameMaxBytes) ==
+                                          m_fields.userName
+                                  ? m_rows[*m_highlighted].name
+                                  : m_fields.userName;
+    const uint32_t code = m_management.adminUserEntry(m_address, name, m_fields.pin,
                                                       m_fields.host, m_adminPin, 1);
     if (code == result::kOk) {
         showMessage(m_boxes, m_texts, sid::kUserModified, BoxIcon::Information);

@@ -181,6 +181,15 @@ TEST_F(Network, APinChangeAndAConfigurationChangeInOneApplyUseTheNewPin)
     EXPECT_EQ(m_logic.currentPin(), "5678");
     EXPECT_EQ(m_unit.name, "Reception");
     EXPECT_EQ(m_unit.triggerPort, 12000u);
+
+    // Twenty characters of three bytes each do not fit the unit's 47 bytes:
+    // the name is cut between characters, never inside one.
+    std::string wide;
+    for (int i = 0; i < 20; ++i)
+        wide += "\xE5\xB1\xB1";
+    m_logic.setChangePin(false);
+    apply({wide, "12000", false, "", ""});
+    EXPECT_EQ(m_unit.name, wide.substr(0, 45));
 }
 
 TEST_F(Network, FailedChangesAreReportedAndKeepTheCurrentPin)

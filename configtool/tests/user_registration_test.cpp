@@ -157,6 +157,12 @@ TEST_F(Users, ChoosingRowsAndModes)
     m_logic.open(m_view);
     m_logic.chooseRow(5);
     EXPECT_EQ(m_logic.fields().userName, "abcdefghijklmn");
+    // ...and Modify still names that user, not one whose name is the cut.
+    m_logic.setFields({"abcdefghijklmn", "77", "h2"});
+    m_logic.enter();
+    ASSERT_GE(m_unit.calls.size(), 2u);
+    EXPECT_EQ(m_unit.calls[m_unit.calls.size() - 2],
+              "adminUserEntry 1 [abcdefghijklmn\xE5\xB1\xB1xyz] [77] [h2] 1234");
 }
 
 TEST_F(Users, AddChecksItsFieldsInOrderAndSendsTheCleanedValues)
