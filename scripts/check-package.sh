@@ -90,14 +90,16 @@ cat > "$work/inside.sh" <<EOF
 set -euo pipefail
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root
 fail() { echo "check-package (installed): \$*" >&2; exit 1; }
+# (grep reads all its input here: with -q it would stop at the first match
+# and the writer's SIGPIPE would fail the pipeline.)
 dpkg -i /package.deb > /dev/null
-lumarc --help | grep -q '^Usage: lumarc' || fail "lumarc --help"
-lumarc --version | grep -q '(Lumarc)' || fail "lumarc --version"
+lumarc --help | grep '^Usage: lumarc' > /dev/null || fail "lumarc --help"
+lumarc --version | grep '(Lumarc)' > /dev/null || fail "lumarc --version"
 for program in lumarc-scan lumarc-ini lumarc-unitsim lumarc-regsvr kicklet gaugery unitdesk; do
     QT_QPA_PLATFORM=offscreen \$program --help > /dev/null || fail "\$program --help"
 done
-ldconfig -p | grep -q 'libzorvan.so.1 ' || fail "libzorvan.so.1 not in the linker cache"
-zcat /usr/share/man/man1/lumarc.1.gz | grep -q 'EXIT STATUS\|Exit status' || fail "man page"
+ldconfig -p | grep 'libzorvan.so.1 ' > /dev/null || fail "libzorvan.so.1 not in the linker cache"
+zcat /usr/share/man/man1/lumarc.1.gz | grep 'EXIT STATUS\|Exit status' > /dev/null || fail "man page"
 cc -Wall -Werror -o /tmp/consumer /consumer.c \$(pkg-config --cflags --libs zorvan drovik32)
 [[ \$(/tmp/consumer) == 1 ]] || fail "a program built against the package: \$(/tmp/consumer)"
 dpkg -r lumarc > /dev/null
