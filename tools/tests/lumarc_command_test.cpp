@@ -12,6 +12,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,6 +54,55 @@ protected:
         std::ostringstream out, err;
         const int code = runLumarc(args, in, out, err);
         return {code, out.str(), err.str()};
+    }
+
+    // The program on a terminal of its own, answered as a person would: each
+    // answer is typed once its prompt shows (a PIN prompt throws away what
+    // was typed ahead). The screen is everything the terminal showed.
+    struct TerminalRun {
+        int status;
+        std::string screen;
+    };
+    TerminalRun onTerminal(std::vector<std::string> args,
+                           const std::vector<std::pair<std::string, std::string>>& dialogue)
+    {
+        args.insert(args.begin(), {(platform::programFolder() / "lumarc").string(), "--unit", kUnit});
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        int terminal = -1;
+        const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (child == 0) {
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        EXPECT_GT(child, 0);
+        std::string screen;
+        const auto readSome = [&] {
+            pollfd ready{terminal, POLLIN, 0};
+            char bytes[512];
+            if (::poll(&ready, 1, 10000) != 1)
+                return false;
+            const ssize_t n = ::read(terminal, bytes, sizeof bytes);
+            if (n <= 0)
+                return false; // EIO once the program has ended
+            screen.append(bytes, static_cast<size_t>(n));
+            return true;
+        };
+        size_t seen = 0;
+        for (const auto& [prompt, answer] : dialogue) {
+            while (screen.find(prompt, seen) == std::string::npos && readSome()) {
+            }
+            seen = screen.size();
+            (void)!::write(terminal, answer.data(), answer.size());
+        }
+        while (readSome()) {
+        }
+        ::close(terminal);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen};
     }
 
     lumarc::testing::SandboxEnvironment m_sandbox;
@@ -142,6 +194,39 @@ TEST_F(LumarcCommand, BackupAndRestoreTheUserTableThroughAFile)
     EXPECT_EQ(wrongKey.code, 4) << "wrong key: refused";
     std::ofstream(file, std::ios::trunc) << "not a backup";
     EXPECT_EQ(run({"--pin", kPin, "--key", "secret", "-y", "restore", file}).code, kLumarcUsage);
+}
+
+TEST_F(LumarcCommand, OnATerminalDestructiveCommandsAskFirstAndANewPinIsTypedTwiceUnseen)
+{
+    ASSERT_TRUE(m_unit->state().preloadUser({"carol", "3", "pc-c"}));
+    const std::string file = (m_sandbox.root() / "users.bak").string();
+    ASSERT_EQ(run({"--pin", kPin, "--key", "secret", "backup", file}).code, kLumarcOk);
+    ASSERT_EQ(run({"--pin", kPin, "user-delete", "carol"}).code, kLumarcOk);
+    const std::vector<std::string> restore = {"--pin", kPin, "--key", "secret", "restore", file};
+
+    for (const char* refusal : {"n\n", "\n", "whatever\n"}) {
+        const TerminalRun no = onTerminal(restore, {{"[y/N] ", refusal}});
+        EXPECT_EQ(no.status, kLumarcUsage) << no.screen;
+        EXPECT_NE(no.screen.find("not confirmed; nothing was done"), std::string::npos) << no.screen;
+        EXPECT_TRUE(m_unit->state().users()[0].name.empty()) << "nothing was restored";
+    }
+    const TerminalRun yes = onTerminal(restore, {{"[y/N] ", "y\n"}});
+    EXPECT_EQ(yes.status, kLumarcOk) << yes.screen;
+    EXPECT_EQ(m_unit->state().users()[0].name, "carol");
+
+    const TerminalRun differ = onTerminal(
+        {"--pin", kPin, "set-admin-pin"},
+        {{"new administrator PIN: ", "1357\n"}, {"new administrator PIN again: ", "1358\n"}});
+    EXPECT_EQ(differ.status, kLumarcUsage) << differ.screen;
+    EXPECT_NE(differ.screen.find("the two new PINs differ"), std::string::npos) << differ.screen;
+    EXPECT_EQ(m_unit->state().config().adminPin, kPin);
+
+    const TerminalRun same = onTerminal(
+        {"--pin", kPin, "set-admin-pin"},
+        {{"new administrator PIN: ", "1357\n"}, {"new administrator PIN again: ", "1357\n"}});
+    EXPECT_EQ(same.status, kLumarcOk) << same.screen;
+    EXPECT_EQ(m_unit->state().config().adminPin, "1357");
+    EXPECT_EQ(same.screen.find("1357"), std::string::npos) << "a PIN is never shown: " << same.screen;
 }
 
 TEST_F(LumarcCommand, RestoreRefusesAnythingButOneBackupBlockBeforeSendingAByte)
