@@ -15,8 +15,12 @@
 //
 //   aspi_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets] [--scan]
 //              [--verbose] [--server-pid PID]
+//   aspi_bench --unit ADDRESS --count library|plain inquiry|read N
 // --verbose prints every round's rates; --server-pid adds the context
-// switches and CPU time of that server process per request.
+// switches and CPU time of that server process per request. --count makes N
+// requests with one client and nothing else, for counting system calls and
+// context switches from outside (perf stat, strace -c): the difference
+// between two runs with different N is the cost of those requests alone.
 #include "clients.h"
 #include "platform/library.h"
 #include "platform/unit_address.h"
@@ -270,6 +274,34 @@ int scanPage(const char* unit, TunnelClient& aspi)
     return 0;
 }
 
+// The --count mode: one client, a few requests to warm it, then n more.
+int count(const char* unit, uint32_t address, const std::string& who, const std::string& kind,
+          long n)
+{
+    std::unique_ptr<LibraryClient> library;
+    std::optional<PlainTunnelClient> plain;
+    TunnelClient* client = nullptr;
+    if (who == "library") {
+        library = LibraryClient::open(unit);
+        client = library ? &library->client() : nullptr;
+    } else if (who == "plain") {
+        plain.emplace(address);
+        client = plain->connected() ? &*plain : nullptr;
+    }
+    if (client == nullptr || (kind != "inquiry" && kind != "read")) {
+        std::fprintf(stderr, "no such client or request kind\n");
+        return 1;
+    }
+    std::vector<uint8_t> buffer(kChunk);
+    const bool reads = kind == "read";
+    bool ok = !reads || (setWindow(*client) && startScan(*client));
+    for (long i = 0; i < 10 + n && ok; ++i)
+        ok = reads ? readChunk(*client, buffer.data()) : inquire(*client);
+    if (!ok)
+        std::fprintf(stderr, "a request failed\n");
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -278,6 +310,8 @@ int main(int argc, char** argv)
     const char* bare = nullptr;
     std::string title;
     bool targets = false, scan = false, verbose = false;
+    std::string countWho, countKind;
+    long countRequests = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--unit" && i + 1 < argc)
@@ -294,10 +328,16 @@ int main(int argc, char** argv)
             verbose = true;
         else if (arg == "--server-pid" && i + 1 < argc)
             watchServer(std::atoi(argv[++i]));
-        else {
+        else if (arg == "--count" && i + 3 < argc) {
+            countWho = argv[++i];
+            countKind = argv[++i];
+            countRequests = std::max(0L, std::atol(argv[++i]));
+        } else {
             std::fprintf(stderr, "usage: aspi_bench --unit ADDRESS [--bare ADDRESS] "
                                  "[--title TEXT] [--targets] [--scan] [--verbose] "
-                                 "[--server-pid PID]\n");
+                                 "[--server-pid PID]\n"
+                                 "       aspi_bench --unit ADDRESS --count library|plain "
+                                 "inquiry|read N\n");
             return 2;
         }
     }
@@ -307,6 +347,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no such address\n");
         return 1;
     }
+    if (countRequests >= 0)
+        return count(unit, *unitAddress, countWho, countKind, countRequests);
 
     // Each ratio is taken within one round; the median of the rounds is
     // reported, so a noisy moment on a shared machine moves one round and

@@ -10,6 +10,9 @@
 //
 //   mgmt_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets]
 //              [--database] [--rounds N] [--per-slice N] [--server-pid PID]
+//   mgmt_bench --unit ADDRESS --count zorvan|plain N
+// --count makes N exchanges with one client and nothing else, for counting
+// system calls and context switches from outside (perf stat, strace -c).
 #include "clients.h"
 #include "mgmt/zorvan.h"
 #include "platform/unit_address.h"
@@ -106,6 +109,8 @@ int main(int argc, char** argv)
     std::string title;
     bool targets = false, withDatabase = false;
     int rounds = 9, perSlice = 5;
+    std::string countWho;
+    long countExchanges = -1;
     constexpr int kSlices = 40;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -125,10 +130,14 @@ int main(int argc, char** argv)
             perSlice = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--server-pid" && i + 1 < argc)
             watchServer(std::atoi(argv[++i]));
-        else {
+        else if (arg == "--count" && i + 2 < argc) {
+            countWho = argv[++i];
+            countExchanges = std::max(0L, std::atol(argv[++i]));
+        } else {
             std::fprintf(stderr, "usage: mgmt_bench --unit ADDRESS [--bare ADDRESS] "
                                  "[--title TEXT] [--targets] [--database] [--rounds N] "
-                                 "[--per-slice N] [--server-pid PID]\n");
+                                 "[--per-slice N] [--server-pid PID]\n"
+                                 "       mgmt_bench --unit ADDRESS --count zorvan|plain N\n");
             return 2;
         }
     }
@@ -145,6 +154,17 @@ int main(int argc, char** argv)
     const auto zorvan = [&] { return Zorvan_GetName(unit, &record) == 0; };
     const auto plain = [&] { return plainExchange(*address, kNameRequest, reply); };
     const auto plainToBare = [&] { return plainExchange(*bareAddress, kNameRequest, reply); };
+    if (countExchanges >= 0) {
+        if (countWho != "zorvan" && countWho != "plain") {
+            std::fprintf(stderr, "no such client\n");
+            return 2;
+        }
+        bool ok = true;
+        for (long i = 0; i < 10 + countExchanges && ok; ++i)
+            ok = countWho == "zorvan" ? zorvan() : plain();
+        Zorvan_Cleanup();
+        return ok ? 0 : 1;
+    }
     // Warm-up: connections, caches, the first threads of a server.
     for (int i = 0; i < 50; ++i)
         if (!zorvan() || !plain() || (bare != nullptr && !plainToBare())) {

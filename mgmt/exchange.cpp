@@ -9,6 +9,8 @@
 #include "platform/tick_count.h"
 #include "shared/message_header.h"
 
+#include <algorithm>
+#include <array>
 #include <thread>
 
 namespace lumarc::mgmt {
@@ -18,6 +20,11 @@ constexpr int kConnectAttempts = 4;
 constexpr int kGreetingAttempts = 12; // connection failures count here too
 constexpr std::chrono::milliseconds kRetryPause{10};
 constexpr uint32_t kFailedExchange = 0x80000004u;
+// Bytes of a message read before its length word is known: a greeting or
+// the usual reply in one read.
+constexpr size_t kFirstRead = 4096;
+// The smallest segment TCP may use (the IPv4 default MSS).
+constexpr size_t kSmallestSegment = 536;
 
 thread_local ExchangeCanceller* t_canceller = nullptr;
 
@@ -37,6 +44,15 @@ public:
 private:
     bool m_attached;
 };
+
+// Bytes taken off the socket behind a message are, for the unit, bytes the
+// PC never read: the connection is reset when it closes, as it is when
+// such bytes are left unread.
+void closeAsUnread(int fd, bool surplus)
+{
+    if (surplus)
+        platform::resetOnClose(fd);
+}
 
 ExchangeResult failed(uint16_t category)
 {
@@ -100,24 +116,21 @@ uint32_t ExchangeResult::exportResult() const
     return kFailedExchange;
 }
 
-int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::milliseconds timeout)
+namespace {
+
+// The framed receive on a socket whose receive time-out is set. *surplus
+// tells whether bytes behind the message were taken off the socket with it.
+int64_t receiveFramedWithin(int fd, std::span<uint8_t> buffer, bool* surplus)
 {
     // Signed arithmetic as the unit's length word is compared as a signed
     // number; the limit never exceeds the buffer.
     int64_t limit = static_cast<int64_t>(buffer.size());
-    size_t received = 0;
-    bool lengthKnown = false;
-    // Every wait for data is bounded by the time-out, so a reply that keeps
-    // arriving in pieces is never cut off by it.
-    if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
-        debugLine("受信イベント割り当て失敗\n");
-        return -1;
-    }
-    while (static_cast<int64_t>(received) < limit) {
-        // Until the length word is complete, read only its 4 bytes.
-        const size_t want = lengthKnown ? static_cast<size_t>(limit) - received
-                                        : std::min<size_t>(4 - received, buffer.size() - received);
-        auto got = platform::receiveWithin(fd, buffer.subspan(received, want));
+    if (surplus != nullptr)
+        *surplus = false;
+    // Every wait for data is bounded by the socket's receive time-out, so a
+    // reply that keeps arriving in pieces is never cut off by it.
+    const auto receive = [&](std::span<uint8_t> into) -> int64_t {
+        auto got = platform::receiveWithin(fd, into);
         if (!got && got.error().code == platform::wsa::kTimedOut) {
             debugLine("データ受信タイムアウトイベント発生\n");
             logFailure(event::kTransfer, category::kTransferFailed);
@@ -131,17 +144,57 @@ int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::millisecon
             // The unit closed the connection: what arrived is the reply.
             debugLine("ソケット切断イベント\n");
             debugLine("ソケット切断\n");
+        }
+        return static_cast<int64_t>(*got);
+    };
+    // Until the length word is complete, bytes are read into a scratch
+    // area as far as they have come: a whole message usually arrives in one
+    // read, and whatever came behind it (no part of the message) never
+    // reaches the caller's buffer.
+    std::array<uint8_t, kFirstRead> scratch;
+    const size_t scratchUse = std::min(buffer.size(), scratch.size());
+    size_t taken = 0;
+    bool closed = false;
+    while (taken < 4 && taken < scratchUse) {
+        const int64_t got = receive(std::span(scratch).subspan(taken, scratchUse - taken));
+        if (got < 0)
+            return -1;
+        if (got == 0) {
+            closed = true;
             break;
         }
-        received += *got;
-        if (!lengthKnown && received >= 4) {
-            lengthKnown = true;
-            const auto length = static_cast<int32_t>(shared::readLe32(buffer, 0));
-            if (length < limit)
-                limit = std::max<int64_t>(length, 4);
-        }
+        taken += static_cast<size_t>(got);
+    }
+    if (taken >= 4) {
+        const auto length = static_cast<int32_t>(shared::readLe32(scratch, 0));
+        if (length < limit)
+            limit = std::max<int64_t>(length, 4);
+    }
+    size_t received = std::min(taken, static_cast<size_t>(limit));
+    std::copy_n(scratch.begin(), received, buffer.begin());
+    if (surplus != nullptr)
+        *surplus = taken > received;
+    while (!closed && static_cast<int64_t>(received) < limit) {
+        const int64_t got =
+            receive(buffer.subspan(received, static_cast<size_t>(limit) - received));
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        received += static_cast<size_t>(got);
     }
     return static_cast<int64_t>(received);
+}
+
+} // namespace
+
+int64_t receiveFramed(int fd, std::span<uint8_t> buffer, std::chrono::milliseconds timeout)
+{
+    if (auto bounded = platform::setReceiveTimeout(fd, timeout); !bounded) {
+        debugLine("受信イベント割り当て失敗\n");
+        return -1;
+    }
+    return receiveFramedWithin(fd, buffer, nullptr);
 }
 
 ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
@@ -164,7 +217,9 @@ ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
             debugLine("exchange cancelled for shut-down\n");
             return failed(category::kExchangeFailed);
         }
-        if (auto connected = platform::connectSocket(fd, unit, options.transferTimeout);
+        // The transfer time-out bounds the connect as the socket's send
+        // time-out, and stays there: the request's send goes on regardless.
+        if (auto connected = platform::connectKeepingTimeout(fd, unit, options.transferTimeout);
             !connected) {
             if (++attempts >= kConnectAttempts) {
                 reportError("ソケット接続失敗", connected.error().code);
@@ -175,11 +230,19 @@ ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
             std::this_thread::sleep_for(kRetryPause);
             continue;
         }
+        // One receive time-out for both waits of the connection.
+        if (auto bounded = platform::setReceiveTimeout(fd, options.transferTimeout); !bounded) {
+            debugLine("受信イベント割り当て失敗\n");
+            return failed(category::kExchangeFailed);
+        }
 
         uint8_t greetingBytes[shared::kHeaderSize] = {};
-        if (receiveFramed(fd, greetingBytes, options.transferTimeout) <
-            static_cast<int64_t>(shared::kHeaderSize))
+        bool surplus = false;
+        if (receiveFramedWithin(fd, greetingBytes, &surplus) <
+            static_cast<int64_t>(shared::kHeaderSize)) {
+            closeAsUnread(fd, surplus);
             return failed(category::kExchangeFailed);
+        }
         const auto greeting = shared::decodeHeader(greetingBytes);
         if (greeting->code != shared::kGreetingAccept) {
             debugLine("接続拒否(Try回数:%d,Code:%d)\n", attempts + 1,
@@ -191,14 +254,20 @@ ExchangeResult exchange(uint32_t address, std::span<const uint8_t> request,
             continue;
         }
 
+        // A request that fits one segment leaves at once without
+        // TCP_NODELAY: nothing sent before it waits for an acknowledgement.
+        // A longer one may be held back behind its own first segments.
+        if (request.size() > kSmallestSegment)
+            (void)platform::setNoDelay(fd);
         ExchangeResult result;
         result.sendTick = platform::tickCount();
-        if (auto sent = platform::sendAll(fd, request); !sent) {
+        if (auto sent = platform::sendAllUnbounded(fd, request); !sent) {
             debugLine("データ送信失敗(%u)\n", sent.error().code);
             return failed(category::kExchangeSendFailed);
         }
-        const int64_t received = receiveFramed(fd, reply, options.transferTimeout);
+        const int64_t received = receiveFramedWithin(fd, reply, &surplus);
         result.replyTick = platform::tickCount();
+        closeAsUnread(fd, surplus);
         // A reply without a whole header carries no status: never success.
         if (received < static_cast<int64_t>(shared::kHeaderSize)) {
             if (received >= 0)

@@ -481,6 +481,13 @@ Take takeMessage(const std::shared_ptr<ThreadQueue>& queue, Message& out, bool w
                 }
             }
             std::erase_if(queue->sockets, [](const auto& s) { return s.second.closed; });
+            // A look without waiting needs the descriptors only for the
+            // sockets and links: posts, sends, quits and timers are all in
+            // memory (the wake-up that comes with them is drained by the next
+            // wait). This keeps the check that every exchange makes before
+            // connecting free of system calls on an ordinary thread.
+            if (!wait && queue->sockets.empty() && queue->links.empty() && queue->sent.empty())
+                return Take::None;
             fds.push_back({queue->wake.get(), POLLIN, 0});
             for (const auto& [fd, watch] : queue->sockets) {
                 short events = 0;

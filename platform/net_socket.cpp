@@ -32,12 +32,6 @@ Endpoint fromSockaddr(const sockaddr_in& address)
     return Endpoint{address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
-void setNoDelay(int fd)
-{
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
 timeval toTimeval(std::chrono::milliseconds timeout)
 {
     timeval tv{};
@@ -102,8 +96,37 @@ Status connectSocket(int fd, const Endpoint& to, std::chrono::milliseconds timeo
         return socketError("connect " + endpointText(to), errno == EINPROGRESS ? ETIMEDOUT : errno);
     const timeval none{};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
-    setNoDelay(fd);
+    (void)setNoDelay(fd);
     return {};
+}
+
+Status connectKeepingTimeout(int fd, const Endpoint& to, std::chrono::milliseconds timeout)
+{
+    const timeval tv = toTimeval(timeout);
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
+        return socketError("send time-out", errno);
+    const sockaddr_in address = toSockaddr(to);
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+        return socketError("connect " + endpointText(to), errno == EINPROGRESS ? ETIMEDOUT : errno);
+    return {};
+}
+
+Status setNoDelay(int fd)
+{
+    const int on = 1;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+        return socketError("no delay", errno);
+    return {};
+}
+
+void resetOnClose(int fd)
+{
+    const linger now{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
 }
 
 Status bindSocket(int fd, const Endpoint& at)
@@ -141,7 +164,7 @@ Result<UniqueFd> listenTcp(const Endpoint& at, int backlog)
     const int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     // Accepted connections inherit it: no system call per connection.
-    setNoDelay(fd.get());
+    (void)setNoDelay(fd.get());
     const sockaddr_in address = toSockaddr(at);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return socketError("bind " + endpointText(at), errno);
@@ -160,7 +183,7 @@ Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer)
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return socketError("accept", errno);
-    setNoDelay(fd);
+    (void)setNoDelay(fd);
     if (peer != nullptr)
         *peer = fromSockaddr(address);
     return UniqueFd(fd);
@@ -201,6 +224,29 @@ Status sendAll(int fd, std::span<const uint8_t> bytes)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            return socketError("send", errno);
+        }
+        bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    return {};
+}
+
+Status sendAllUnbounded(int fd, std::span<const uint8_t> bytes)
+{
+    bool bounded = true;
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && bounded) {
+                // The send time-out expired: from now on wait without one.
+                const timeval none{};
+                if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) != 0)
+                    return socketError("send time-out", errno);
+                bounded = false;
+                continue;
+            }
             return socketError("send", errno);
         }
         bytes = bytes.subspan(static_cast<size_t>(n));

@@ -4,12 +4,16 @@
 #include "transport_log.h"
 #include "tunnel.h"
 
+#include "platform/error_codes.h"
 #include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/named_mutex.h"
+#include "platform/net_socket.h"
 #include "platform/profile.h"
 #include "platform/unit_address.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -35,19 +39,45 @@ constexpr size_t kMaxSense = 24;
 // simulated unit on this machine, never a guess on the user's network.
 constexpr const char* kDefaultUnit = "127.0.0.2";
 constexpr const char* kMutexName = "Drovik32MutexObject";
+constexpr std::chrono::milliseconds kUnwokenWait{10};
+// Times the worker yields to a caller that is sending before it sleeps.
+constexpr int kSubmitYields = 20;
 
-// Completion: status, then the event or the routine.
+// Completion, in two steps: the status (with release order: a client that
+// polls it sees the sense data and the buffer filled before it), then the
+// event or the routine. How to signal is read before the status is
+// published: from then on the block is the client's again, which may
+// already be filling it for its next request.
+struct Signal {
+    uint8_t flags = 0;
+    void* postProc = nullptr;
+};
+
+Signal signalOf(const SRB_ExecSCSICmd& block)
+{
+    return {block.SRB_Flags, block.SRB_PostProc};
+}
+
+void publishStatus(SRB_ExecSCSICmd& block, uint8_t status)
+{
+    __atomic_store_n(&block.SRB_Status, status, __ATOMIC_RELEASE);
+}
+
+void signalCompletion(SRB_ExecSCSICmd& block, const Signal& signal)
+{
+    if ((signal.flags & SRB_EVENT_NOTIFY) != 0) {
+        (void)platform::Event::signal(
+            static_cast<int>(reinterpret_cast<intptr_t>(signal.postProc)));
+    } else if ((signal.flags & SRB_POSTING) != 0 && signal.postProc != nullptr) {
+        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(signal.postProc)(&block);
+    }
+}
+
 void complete(SRB_ExecSCSICmd& block, uint8_t status)
 {
-    // Published with release order: a client that polls the status sees the
-    // sense data and the buffer filled before it.
-    __atomic_store_n(&block.SRB_Status, status, __ATOMIC_RELEASE);
-    if ((block.SRB_Flags & SRB_EVENT_NOTIFY) != 0) {
-        (void)platform::Event::signal(
-            static_cast<int>(reinterpret_cast<intptr_t>(block.SRB_PostProc)));
-    } else if ((block.SRB_Flags & SRB_POSTING) != 0 && block.SRB_PostProc != nullptr) {
-        reinterpret_cast<void (*)(SRB_ExecSCSICmd*)>(block.SRB_PostProc)(&block);
-    }
+    const Signal signal = signalOf(block);
+    publishStatus(block, status);
+    signalCompletion(block, signal);
 }
 
 // The receive time-out, read again when DROVIK32.ini changes. The file's
@@ -72,12 +102,46 @@ public:
         return *m_value;
     }
 
+    // The value read last, without looking at the file.
+    std::chrono::seconds last()
+    {
+        std::scoped_lock lock(m_mutex);
+        return m_value.value_or(std::chrono::seconds(kDefaultDataRecv));
+    }
+
 private:
     const std::filesystem::path m_path;
     std::mutex m_mutex;
     std::optional<std::chrono::seconds> m_value;
     int64_t m_stamp = -1;
 };
+
+// Who has the request in hand. A caller sends its request itself, and the
+// worker receives the reply and signals the completion: the worker wakes
+// once per request (for the reply), where a hand-over of the request would
+// cost it a second wake-up. The worker watches the connection while it
+// waits, so that a reply wakes it, and drops what arrives between requests.
+//
+//   phase       the connection is            leads to
+//   Idle        watched by the worker        Submitting (a caller sends), Draining
+//                                            (bytes between requests), Running (queued)
+//   Submitting  the caller's, sending        Sent
+//   Sent        watched by the worker        Running (the reply begins, the rest of the
+//                                            request is to send, or the time-out)
+//   Running     the worker's                 Completing
+//   Completing  nobody's: the status is      Submitting (a caller sends), Running (a
+//               published, the signal comes  queued request), Idle
+//   Draining    the worker's                 Idle
+//
+// While a completion is signalled its status is already published, so the
+// next request may be sent: by the client that the completion woke, or by a
+// completion routine. A request is queued for the worker instead (which then
+// sends it too) when it cannot be sent at once: while the worker does not
+// watch the connection (before the first request, or once the connection
+// has ended), or a second one from a completion routine.
+enum class Phase { Idle, Submitting, Sent, Running, Completing, Draining };
+
+using Clock = std::chrono::steady_clock;
 
 class Transport {
 public:
@@ -88,6 +152,11 @@ public:
             m_mutex = std::make_unique<platform::NamedMutex>(std::move(*mutex));
         else
             logLine("transport mutex: %s\n", mutex.error().text.c_str());
+        auto wake = platform::Event::create(platform::EventReset::Auto);
+        if (wake)
+            m_wake = std::make_unique<platform::Event>(std::move(*wake));
+        else
+            logLine("worker event: %s\n", wake.error().text.c_str());
         (void)m_dataRecv.get();
         m_worker = std::thread([this] { work(); });
     }
@@ -105,6 +174,7 @@ public:
         std::unique_lock lock(m_queueMutex);
         m_stopping = true;
         m_queueChanged.notify_all();
+        wakeWorker();
         if (std::this_thread::get_id() == m_worker.get_id()) {
             m_worker.detach(); // exit() from a completion routine
             return false;
@@ -151,7 +221,13 @@ public:
         if (m_started)
             return kSupportReady;
         m_started = true;
-        return start(unitOrNull);
+        const uint32_t support = start(unitOrNull);
+        if (support == kSupportReady) {
+            // From now on the worker may watch the connection.
+            std::scoped_lock queueLock(m_queueMutex);
+            m_connected = true;
+        }
+        return support;
     }
 
     uint32_t execute(SRB_ExecSCSICmd& block)
@@ -176,9 +252,14 @@ public:
         block.SRB_Status = SS_PENDING;
 
         std::unique_lock lock(m_queueMutex);
-        if (std::this_thread::get_id() != m_worker.get_id()) {
-            // A new request waits for the previous one to complete.
-            m_queueChanged.wait(lock, [&] { return m_stopping || (m_queue.empty() && !m_busy); });
+        const bool onWorker = std::this_thread::get_id() == m_worker.get_id();
+        if (!onWorker) {
+            // A new request waits for the previous one to complete (its
+            // status published).
+            m_queueChanged.wait(lock, [&] {
+                return m_stopping || (m_queue.empty() &&
+                                      (m_phase == Phase::Idle || m_phase == Phase::Completing));
+            });
         }
         if (m_stopping) {
             // The library is being unloaded (the process may be exiting).
@@ -186,13 +267,35 @@ public:
             complete(block, SS_ASPI_IS_BUSY);
             return SS_ASPI_IS_BUSY;
         }
+        // While a completion is signalled the worker reads the connection
+        // next; while it is idle, only if it watches it.
+        if (m_queue.empty() &&
+            (m_phase == Phase::Completing || (m_phase == Phase::Idle && m_watchFd >= 0))) {
+            m_phase = Phase::Submitting;
+            lock.unlock();
+            submit(block);
+            return SS_PENDING;
+        }
         m_queue.push_back(&block);
-        lock.unlock();
-        m_queueChanged.notify_all();
+        // A worker that is busy takes the queue before it waits again.
+        const bool wake = m_phase == Phase::Idle;
+        if (wake)
+            wakeWorker();
         return SS_PENDING;
     }
 
 private:
+    // A request that its caller sent, for the worker to complete.
+    struct InFlight {
+        SRB_ExecSCSICmd* block = nullptr;
+        TunnelExchange exchange;
+        int32_t sendResult = 0;
+        std::chrono::seconds timeout{};
+        Clock::time_point deadline; // for the first bytes of the reply
+        bool arrived = false;       // bytes have arrived since it was sent
+        bool needsWorker = false;   // a failed or partial send: the worker acts at once
+    };
+
     uint32_t start(const char* unitOrNull)
     {
         // Without its mutex the transport would be invisible to the event
@@ -221,42 +324,193 @@ private:
         return opened == kTunnelFailed ? kSupportBusy : kSupportFailed;
     }
 
+    // On the caller's thread, in the Submitting phase: the request goes out
+    // as far as the socket takes it at once, then the worker has it.
+    void submit(SRB_ExecSCSICmd& block)
+    {
+        logLine(">Send Scsi Command \n");
+        InFlight f;
+        f.block = &block;
+        f.timeout = m_dataRecv.get();
+        f.sendResult = m_tunnel.startRequest(block, f.exchange, false);
+        f.deadline = Clock::now() + f.timeout;
+        f.needsWorker = f.sendResult != 0 || f.exchange.sent < f.exchange.request.size();
+        std::unique_lock lock(m_queueMutex);
+        // A worker in its wait for arrivals sees the reply come; it is woken
+        // only when it must act before that wait would end. A worker that
+        // is not waiting takes the request when it is done.
+        const bool waiting = m_waitEnd != Clock::time_point::min();
+        const bool wake = waiting && (f.needsWorker || f.deadline < m_waitEnd);
+        m_inFlight = f;
+        m_phase = Phase::Sent;
+        if (wake)
+            wakeWorker();
+        lock.unlock();
+        m_submitted.notify_one();
+    }
+
+    void wakeWorker()
+    {
+        if (m_wake)
+            (void)m_wake->set();
+    }
+
     void work()
     {
+        std::unique_lock lock(m_queueMutex);
+        // Whether the worker has waited for arrivals since it last completed
+        // a request: a request sent meanwhile may have its reply there, or
+        // on its way.
+        bool waited = false;
         for (;;) {
-            SRB_ExecSCSICmd* block = nullptr;
-            {
-                std::unique_lock lock(m_queueMutex);
-                m_queueChanged.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
-                if (m_queue.empty()) {
-                    m_workerEnded = true;
-                    m_queueChanged.notify_all();
-                    return;
+            if (m_phase == Phase::Submitting) {
+                // The worker is done (or the reply, or a stray byte, came)
+                // before the caller handed its request over. The caller is
+                // a few instructions from doing so, unless it was preempted
+                // on this CPU: yielding lets it finish without two more
+                // system calls to sleep and to wake.
+                for (int i = 0; i < kSubmitYields && m_phase == Phase::Submitting; ++i) {
+                    lock.unlock();
+                    std::this_thread::yield();
+                    lock.lock();
                 }
-                block = m_queue.front();
+                m_submitted.wait(lock, [&] { return m_phase != Phase::Submitting; });
+                continue;
+            }
+            if (m_phase == Phase::Sent) {
+                InFlight& f = m_inFlight;
+                // A worker that has not waited since the request was sent
+                // goes straight to the reply: it is there, or the receive
+                // waits for it (bounded by its time-out as ever).
+                const bool take = f.needsWorker || f.arrived || !waited;
+                const bool timedOut = !take && Clock::now() >= f.deadline;
+                if (!take && !timedOut) {
+                    waitForArrival(lock, f.deadline);
+                    continue;
+                }
+                const InFlight taken = f;
+                m_phase = Phase::Running;
+                lock.unlock();
+                const uint8_t status = finishSent(taken, timedOut);
+                lock.lock();
+                completeRequest(lock, *taken.block, status);
+                waited = false;
+                continue;
+            }
+            if (!m_queue.empty()) {
+                SRB_ExecSCSICmd* block = m_queue.front();
                 m_queue.pop_front();
-                m_busy = true;
+                m_phase = Phase::Running;
+                lock.unlock();
+                const uint8_t status = run(*block);
+                lock.lock();
+                completeRequest(lock, *block, status);
+                waited = false;
+                continue;
             }
-            const uint8_t status = run(*block);
-            // The exchange is over: a caller waiting to submit may queue its
-            // request now, so that it does not have to wait twice (once for
-            // the completion, once more for this flag). The worker takes it
-            // after the completion below, which may itself queue a request.
-            {
-                std::scoped_lock lock(m_queueMutex);
-                m_busy = false;
-            }
+            m_phase = Phase::Idle;
             m_queueChanged.notify_all();
-            complete(*block, status);
+            if (m_stopping) {
+                m_workerEnded = true;
+                return;
+            }
+            // Watch the connection for bytes between requests (and for the
+            // replies of requests that callers send themselves).
+            m_watchFd = m_connected && !m_waitFailed ? m_tunnel.arrivalFd() : -1;
+            waitForArrival(lock, Clock::now() + m_dataRecv.last());
+            waited = true;
         }
     }
 
+    // Waits with the lock released until bytes arrive on the watched
+    // connection, the worker is woken, or until `until`; then notes the
+    // arrival for a request that was sent, or drops bytes that arrived
+    // between requests.
+    void waitForArrival(std::unique_lock<std::mutex>& lock, Clock::time_point until)
+    {
+        const int fd = m_watchFd;
+        // Without its event (the process ran out of descriptors at load) the
+        // worker looks at its queue every few milliseconds.
+        if (!m_wake)
+            until = std::min(until, Clock::now() + kUnwokenWait);
+        m_waitEnd = until;
+        lock.unlock();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        const auto ready = platform::waitReadable(
+            fd, std::max(left, std::chrono::milliseconds::zero()), m_wake ? m_wake->fd() : -1);
+        lock.lock();
+        m_waitEnd = Clock::time_point::min();
+        if (!ready) {
+            if (ready.error().code == platform::win32::kOperationAborted) {
+                (void)m_wake->consume();
+            } else {
+                // Never wait in a loop that fails at once: the connection is
+                // no longer watched, and a request sent is received the
+                // ordinary way.
+                logLine("wait for the unit: %s\n", ready.error().text.c_str());
+                m_waitFailed = true;
+                m_watchFd = -1;
+                if (m_phase == Phase::Sent)
+                    m_inFlight.arrived = true;
+            }
+            return;
+        }
+        if (!*ready)
+            return;
+        if (m_phase == Phase::Sent) {
+            m_inFlight.arrived = true;
+        } else if (m_phase == Phase::Idle) {
+            // A connection that has ended is readable for ever: arrivalFd()
+            // no longer offers it, so the next wait does not watch it.
+            m_phase = Phase::Draining;
+            lock.unlock();
+            (void)m_tunnel.dropArrived();
+            lock.lock();
+            m_phase = Phase::Idle;
+            m_queueChanged.notify_all();
+        }
+    }
+
+    // Publishes the status, then signals the completion with the lock
+    // released; the next request may be sent meanwhile.
+    void completeRequest(std::unique_lock<std::mutex>& lock, SRB_ExecSCSICmd& block, uint8_t status)
+    {
+        const Signal signal = signalOf(block);
+        publishStatus(block, status);
+        m_phase = Phase::Completing;
+        lock.unlock();
+        signalCompletion(block, signal);
+        lock.lock();
+    }
+
+    // A request queued for the worker: all of it runs here.
     uint8_t run(SRB_ExecSCSICmd& block)
     {
         logLine(">Send Scsi Command \n");
         const auto timeout = m_dataRecv.get();
         uint8_t scsi = 0;
-        if (m_tunnel.exchange(block, &scsi, timeout) != 0)
+        const int32_t result = m_tunnel.exchange(block, &scsi, timeout);
+        return conclude(block, result, scsi, timeout);
+    }
+
+    // A request its caller sent: the rest of the send, the reply.
+    uint8_t finishSent(InFlight f, bool timedOut)
+    {
+        uint8_t scsi = 0;
+        int32_t result = f.sendResult;
+        if (result == 0) {
+            result = timedOut ? m_tunnel.replyTimedOut(f.exchange)
+                              : m_tunnel.finishRequest(*f.block, f.exchange, &scsi, f.timeout);
+        }
+        return conclude(*f.block, result, scsi, f.timeout);
+    }
+
+    // The status of a request from its exchange, with the follow-up of an
+    // announcing command.
+    uint8_t conclude(SRB_ExecSCSICmd& block, int32_t result, uint8_t scsi,
+                     std::chrono::seconds timeout)
+    {
+        if (result != 0)
             return SS_ASPI_IS_BUSY;
         if (scsi != 0)
             return SS_ERR;
@@ -282,14 +536,21 @@ private:
     std::unique_ptr<platform::NamedMutex> m_mutex;
     DataRecvSetting m_dataRecv;
     TunnelConnection m_tunnel;
+    std::unique_ptr<platform::Event> m_wake; // wakes the worker's wait for arrivals
 
     std::mutex m_startMutex;
     bool m_started = false;
 
     std::mutex m_queueMutex;
-    std::condition_variable m_queueChanged;
+    std::condition_variable m_queueChanged; // callers waiting to submit, unloading
+    std::condition_variable m_submitted;    // the worker waiting for a caller's send
     std::deque<SRB_ExecSCSICmd*> m_queue;
-    bool m_busy = false;
+    Phase m_phase = Phase::Idle;
+    InFlight m_inFlight;
+    bool m_connected = false;  // the connection is open: the worker may watch it
+    bool m_waitFailed = false; // a wait failed at once: no more watching
+    int m_watchFd = -1;        // what the worker watches in its wait (-1: nothing)
+    Clock::time_point m_waitEnd = Clock::time_point::min(); // when that wait ends
     bool m_stopping = false;
     bool m_workerEnded = false;
     int m_callers = 0;

@@ -4,10 +4,13 @@
 //   loaded --first support-info call--> started (connection opened, or a
 //   failed start remembered) --unload--> gone
 //
-// Execute requests go to one persistent worker thread: a caller waits until
-// the previous request has completed, then hands its block over and returns
-// SS_PENDING. A completion routine that submits the next request runs on the
-// worker itself; its request is queued, never waited for.
+// Execute requests run one at a time and complete on one persistent worker
+// thread: a caller waits until the previous request has completed, sends its
+// request (as far as the socket takes it at once) and returns SS_PENDING;
+// the worker, which watches the connection between requests, receives the
+// reply and signals the completion. A request submitted while a completion
+// is being signalled (a completion routine's, for one) is queued for the
+// worker, never waited for.
 #pragma once
 
 #include "aspi.h"

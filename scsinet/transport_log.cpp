@@ -23,8 +23,10 @@ constexpr std::chrono::seconds kPresenceCheck{1};
 std::mutex g_fileMutex;
 bool g_fileStarted = false; // this process has emptied the file
 // The file is enabled by its mere presence. Looking for it costs system
-// calls on every request, so the answer is kept for a second.
-std::string g_path;
+// calls on every request, so the answer is kept for a second. The name is
+// never destroyed: a program may exit on one thread while another is still
+// inside an export that logs.
+std::string& g_path = *new std::string;
 bool g_present = false;
 std::chrono::steady_clock::time_point g_checked;
 

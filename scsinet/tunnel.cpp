@@ -4,6 +4,7 @@
 #include "transport_log.h"
 
 #include "platform/error_codes.h"
+#include "platform/poller.h"
 #include "shared/message_header.h"
 
 #include <algorithm>
@@ -79,6 +80,7 @@ int32_t TunnelConnection::open(uint32_t address, std::chrono::seconds receiveTim
     {
         std::scoped_lock lock(m_mutex);
         m_socket = std::move(*socket);
+        m_ended = false;
     }
     uint8_t greeting[shared::kHeaderSize] = {};
     const std::span<uint8_t> greetingPart[] = {greeting};
@@ -165,7 +167,11 @@ size_t TunnelConnection::takeWaiting(int fd, std::span<uint8_t> into)
         return n;
     }
     const auto got = platform::tryReceive(fd, into);
-    return got && *got ? **got : 0; // an error or a close: the next send or receive tells
+    if (!got || (*got && **got == 0)) {
+        m_ended = true; // the next send or receive tells the request
+        return 0;
+    }
+    return *got ? **got : 0;
 }
 
 bool TunnelConnection::dropStray(int fd, std::optional<std::chrono::seconds> wait,
@@ -242,6 +248,14 @@ void TunnelConnection::dropStrayReplies(int fd)
 int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
                                    std::chrono::seconds receiveTimeout)
 {
+    TunnelExchange x;
+    if (const int32_t r = startRequest(block, x, true); r != 0)
+        return r;
+    return finishRequest(block, x, scsiStatus, receiveTimeout);
+}
+
+int32_t TunnelConnection::startRequest(const SRB_ExecSCSICmd& block, TunnelExchange& x, bool wait)
+{
     const int fd = socketFd();
     if (fd < 0)
         return static_cast<int32_t>(platform::wsa::kNotSocket);
@@ -250,11 +264,72 @@ int32_t TunnelConnection::exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
     // of one that broke off) belong to no request. Read as this request's
     // reply, they would hand the caller another command's data.
     dropStrayReplies(fd);
-    const TunnelRequest request = encodeTunnelRequest(block);
-    const std::span<const uint8_t> parts[] = {request.header, request.dataOut};
-    if (auto sent = platform::sendAllParts(fd, parts); !sent) {
+    x.request = encodeTunnelRequest(block);
+    x.sent = 0;
+    const std::span<const uint8_t> parts[] = {x.request.header, x.request.dataOut};
+    if (wait) {
+        if (auto sent = platform::sendAllParts(fd, parts); !sent) {
+            logLine("データ送信失敗(%u)\n", sent.error().code);
+            return static_cast<int32_t>(sent.error().code);
+        }
+        x.sent = x.request.size();
+        return 0;
+    }
+    auto sent = platform::sendSomeParts(fd, parts);
+    if (!sent) {
         logLine("データ送信失敗(%u)\n", sent.error().code);
         return static_cast<int32_t>(sent.error().code);
+    }
+    x.sent = *sent;
+    return 0;
+}
+
+int32_t TunnelConnection::replyTimedOut(const TunnelExchange& x)
+{
+    // As a receive that waited in vain: for the rest of a message that
+    // belongs to no request, or for the reply itself.
+    logLine("データ受信タイムアウトイベント発生\n");
+    if (m_stray != Stray::None) {
+        m_stray = Stray::None;
+        return kTunnelFailed;
+    }
+    noteBrokenReply(kTunnelHeader + x.request.dataIn, {}, {}, 0);
+    return kTunnelFailed;
+}
+
+int TunnelConnection::arrivalFd()
+{
+    std::scoped_lock lock(m_mutex);
+    return m_ended ? -1 : m_socket.get();
+}
+
+bool TunnelConnection::dropArrived()
+{
+    const int fd = socketFd();
+    if (fd < 0)
+        return false;
+    dropStrayReplies(fd);
+    return !m_ended;
+}
+
+int32_t TunnelConnection::finishRequest(SRB_ExecSCSICmd& block, TunnelExchange& x,
+                                        uint8_t* scsiStatus, std::chrono::seconds receiveTimeout)
+{
+    const int fd = socketFd();
+    if (fd < 0)
+        return static_cast<int32_t>(platform::wsa::kNotSocket);
+    const TunnelRequest& request = x.request;
+    if (x.sent < request.size()) {
+        // What the socket did not take at once.
+        const size_t inHeader = std::min(x.sent, request.header.size());
+        const std::span<const uint8_t> rest[] = {
+            std::span<const uint8_t>(request.header).subspan(inHeader),
+            request.dataOut.subspan(x.sent - inHeader)};
+        if (auto sent = platform::sendAllParts(fd, rest); !sent) {
+            logLine("データ送信失敗(%u)\n", sent.error().code);
+            return static_cast<int32_t>(sent.error().code);
+        }
+        x.sent = request.size();
     }
     int32_t result = kTunnelFailed;
     // The rest of such a message that was still on its way comes first.

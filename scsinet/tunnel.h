@@ -41,6 +41,14 @@ struct TunnelRequest {
     std::array<uint8_t, kTunnelHeader> header{};
     std::span<const uint8_t> dataOut; // empty unless data-out
     size_t dataIn = 0;                // bytes the reply carries behind its header
+
+    size_t size() const { return header.size() + dataOut.size(); }
+};
+
+// A request on its way: the request, and how many of its bytes have left.
+struct TunnelExchange {
+    TunnelRequest request;
+    size_t sent = 0;
 };
 
 // The request for a block (its CDB length at most 16, its data at most
@@ -64,9 +72,32 @@ public:
     // Sends the request for the block and fills the block from the reply;
     // data-in lands in the caller's buffer. 0 on success (the status byte in
     // *scsiStatus), else -1 or a socket-layer code. A reply cut short by a
-    // closing unit is a failure.
+    // closing unit is a failure. Blocks for the whole exchange.
     int32_t exchange(SRB_ExecSCSICmd& block, uint8_t* scsiStatus,
                      std::chrono::seconds receiveTimeout);
+
+    // The two halves of exchange, which may run on different threads (one
+    // at a time). startRequest drops what arrived that no request waits
+    // for, then sends the request: all of it when wait is true, else what
+    // the socket takes at once (exchange.sent tells how much; never
+    // waits). 0 or a socket-layer code.
+    int32_t startRequest(const SRB_ExecSCSICmd& block, TunnelExchange& exchange, bool wait);
+    // Sends the rest of the request, receives the reply and fills the block,
+    // as exchange does.
+    int32_t finishRequest(SRB_ExecSCSICmd& block, TunnelExchange& exchange, uint8_t* scsiStatus,
+                          std::chrono::seconds receiveTimeout);
+    // Fails a request sent whole whose reply did not begin within the
+    // receive time-out (the caller waited for arrivalFd()): what a receive
+    // that times out does. Always -1.
+    int32_t replyTimedOut(const TunnelExchange& exchange);
+
+    // Between requests: the descriptor that becomes readable when bytes
+    // arrive (-1 when there is no connection, or once it has ended).
+    int arrivalFd();
+    // Between requests: drops, message by message and without waiting,
+    // what has arrived. False once the unit has closed the connection or it
+    // broke: it is not worth watching any more.
+    bool dropArrived();
 
     // Wakes a receive in progress (it fails with -1); the socket stays
     // until close(), so no descriptor is closed under a reader.
@@ -82,7 +113,8 @@ private:
     // code; the bytes taken go to *taken.
     int32_t receive(std::span<const std::span<uint8_t>> parts, std::chrono::seconds timeout,
                     size_t* taken = nullptr);
-    // Takes what is there (put back first) without waiting: 0 when nothing is.
+    // Takes what is there (put back first) without waiting: 0 when nothing
+    // is, or when the connection has ended (m_ended then says so).
     size_t takeWaiting(int fd, std::span<uint8_t> into);
     // Moves on through the message that belongs to no request; true once it
     // is dropped whole. Without a time-out only what has arrived is taken.
@@ -99,6 +131,7 @@ private:
     std::mutex m_mutex; // guards m_socket against close() from another thread
     platform::UniqueFd m_socket;
     std::atomic<bool> m_aborted{false};
+    std::atomic<bool> m_ended{false};          // the unit closed the connection, or it broke
     std::chrono::seconds m_appliedTimeout{-1}; // the socket's receive time-out now
 
     // The stream between requests. Bytes taken off the socket that come

@@ -158,6 +158,36 @@ TEST(MessageWindows, PendingMessagesAreDeliveredInsideABlockingCall)
     ASSERT_TRUE(destroyWindow(*window));
 }
 
+TEST(MessageWindows, DeliveringPendingMessagesAlsoAnswersSendsFromOtherThreads)
+{
+    // A thread with a window but no sockets: its look at pending messages
+    // costs no system call, and must still see what others sent it.
+    auto window = createWindow([](WindowHandle, uint32_t m, uintptr_t wp, intptr_t) -> intptr_t {
+        return m == kAdd ? static_cast<intptr_t>(wp) * 2 : 0;
+    });
+    ASSERT_TRUE(window);
+    std::atomic<intptr_t> answer{0};
+    std::thread other([&] {
+        auto sent = sendMessage(*window, kAdd, 21);
+        answer = sent ? *sent : -1;
+    });
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (answer == 0 && std::chrono::steady_clock::now() < end) {
+        deliverPendingMessages();
+        std::this_thread::sleep_for(1ms);
+    }
+    other.join();
+    EXPECT_EQ(answer.load(), 42);
+
+    ASSERT_TRUE(setTimer(*window, 3, 10ms));
+    std::this_thread::sleep_for(30ms);
+    Message message;
+    ASSERT_TRUE(peekMessage(message)) << "a timer that fell due, without waiting";
+    EXPECT_EQ(message.message, wm::kTimer);
+    ASSERT_TRUE(killTimer(*window, 3));
+    ASSERT_TRUE(destroyWindow(*window));
+}
+
 TEST(MessageWindows, TimersTickUntilKilled)
 {
     int ticks = 0;

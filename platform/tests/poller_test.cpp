@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -159,6 +160,49 @@ TEST(Poller, TryAcceptTakesOnlyWaitingConnectionsNonBlockingAndWithoutDelay)
     auto got = tryReceive(fd, in);
     ASSERT_TRUE(got) << got.error().text;
     EXPECT_FALSE(*got) << "nothing to read, no waiting: " << got->value_or(99);
+}
+
+// A connection whose connect was bounded by a time-out that stays on the
+// socket, to a peer that announces a small segment (so the socket takes
+// little at once) and reads nothing for a while.
+struct SlowReader {
+    UniqueFd listener, client, server;
+
+    explicit SlowReader(std::chrono::milliseconds connectTimeout)
+    {
+        const uint32_t loopback = *resolveUnitAddress("127.0.0.1");
+        listener = std::move(*listenTcp({loopback, kPort}));
+        const int segment = 536;
+        ::setsockopt(listener.get(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+        client = std::move(*tcpSocket());
+        EXPECT_TRUE(connectKeepingTimeout(client.get(), {loopback, kPort}, connectTimeout));
+        server = std::move(*acceptTcp(listener.get()));
+    }
+};
+
+TEST(Sockets, AnUnboundedSendOutlastsTheTimeOutThatBoundedTheConnect)
+{
+    const std::vector<uint8_t> big(2 * 1024 * 1024, 0x3C);
+    {
+        SlowReader bounded(100ms);
+        EXPECT_FALSE(sendAll(bounded.client.get(), big)) << "the time-out is on the socket";
+    }
+
+    SlowReader slow(100ms);
+    std::jthread peer([&] {
+        std::this_thread::sleep_for(400ms);
+        std::vector<uint8_t> sink(256 * 1024);
+        size_t got = 0;
+        while (got < big.size()) {
+            auto n = receiveSome(slow.server.get(), sink);
+            if (!n || *n == 0)
+                break;
+            got += *n;
+        }
+        EXPECT_EQ(got, big.size());
+    });
+    const auto sent = sendAllUnbounded(slow.client.get(), big);
+    EXPECT_TRUE(sent) << sent.error().text;
 }
 
 } // namespace

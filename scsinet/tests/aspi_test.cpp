@@ -19,8 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <poll.h>
@@ -354,6 +356,106 @@ TEST_F(Transport, AReplyCutShortFailsTheRequest)
         EXPECT_EQ(run(*next, 2s), SS_ASPI_IS_BUSY);
     }
     EXPECT_EQ(m_unit->tunnel()->connections(), 1u);
+}
+
+// Requests that callers send themselves while the worker waits for
+// arrivals: the worker must still bound each wait, send what the socket did
+// not take, and not spin on a connection that has ended.
+class SentByTheCaller : public Transport {
+protected:
+    void SetUp() override
+    {
+        Transport::SetUp();
+        ASSERT_EQ(GetASPI32SupportInfo2(kUnit), 0x0101u);
+        auto warm = request({0x00, 0, 0, 0, 0, 0}, 0, true);
+        ASSERT_EQ(run(*warm), SS_COMP);
+        std::this_thread::sleep_for(50ms); // the worker waits for arrivals again
+    }
+};
+
+TEST_F(SentByTheCaller, AShorterTimeOutSetMeanwhileBoundsTheWaitForTheReply)
+{
+    setDataRecv("1"); // the worker waits with the default it read before
+    unitsim::TunnelFaults silent;
+    silent.silent = true;
+    m_unit->tunnel()->setFaults(silent);
+    auto r = request({0x12, 0, 0, 0, 96, 0}, 96, true);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(*r, 5s), SS_ASPI_IS_BUSY);
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 3s);
+
+    m_unit->tunnel()->setFaults({});
+    auto next = request({0x12, 1, 0xF0, 0, 100, 0}, 100, true);
+    EXPECT_EQ(run(*next), SS_COMP);
+    EXPECT_EQ(next->data[1], 0xF0);
+    EXPECT_EQ(m_unit->tunnel()->connections(), 1u);
+}
+
+TEST_F(SentByTheCaller, TheLargestDataOutGoesOutWholeAndTheStreamStaysInStep)
+{
+    auto write = request({0x2A, 0, 0x85, 0, 0, 0, 0, 0, 0x80, 0}, DROVIK_MAX_DATA, false);
+    for (size_t i = 0; i < write->data.size(); ++i)
+        write->data[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(run(*write), SS_COMP);
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].dataOutLength, DROVIK_MAX_DATA);
+    EXPECT_EQ(shared::readLe32(sent[1].header, 0), 40u + DROVIK_MAX_DATA);
+
+    auto read = request({0x28, 0, 0x69, 0, 0, 0, 0, 0, 0x80, 0}, 128, true);
+    EXPECT_EQ(run(*read), SS_COMP) << "the stream is in step after it";
+    EXPECT_TRUE(std::equal(read->data.begin(), read->data.end(), write->data.begin()));
+}
+
+TEST_F(SentByTheCaller, AConnectionTheUnitClosedCostsNothingWhileIdle)
+{
+    unitsim::TunnelFaults closing;
+    closing.closeAfter = 0;
+    m_unit->tunnel()->setFaults(closing);
+    auto r = request({0x12, 0, 0, 0, 96, 0}, 96, true);
+    EXPECT_EQ(run(*r), SS_ASPI_IS_BUSY);
+
+    std::this_thread::sleep_for(50ms);
+    const std::clock_t before = std::clock();
+    std::this_thread::sleep_for(300ms);
+    const double busy = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    EXPECT_LT(busy, 0.1) << "the worker must not wait in a loop on a closed connection";
+
+    m_unit->tunnel()->setFaults({});
+    auto next = request({0x00, 0, 0, 0, 0, 0}, 0, true);
+    EXPECT_EQ(run(*next, 2s), SS_ASPI_IS_BUSY);
+    EXPECT_EQ(m_unit->tunnel()->connections(), 1u) << "never opened again";
+}
+
+TEST_F(Transport, ACompletionRoutineMaySubmitSeveralRequestsThatRunInOrder)
+{
+    ASSERT_EQ(GetASPI32SupportInfo2(kUnit), 0x0101u);
+    static SRB_ExecSCSICmd* second;
+    static SRB_ExecSCSICmd* third;
+    auto ready = request({0x00, 0, 0, 0, 0, 0}, 0, true);
+    auto vpd = request({0x12, 1, 0xF0, 0, 100, 0}, 100, true);
+    second = &ready->block;
+    third = &vpd->block;
+    auto first = request({0x12, 0, 0, 0, 96, 0}, 96, true);
+    first->block.SRB_Flags = SRB_POSTING | SRB_DIR_IN;
+    first->block.SRB_PostProc = reinterpret_cast<void*>(+[](SRB_ExecSCSICmd*) {
+        EXPECT_EQ(SendASPI32Command(second), SS_PENDING);
+        EXPECT_EQ(SendASPI32Command(third), SS_PENDING) << "queued, never waited for";
+    });
+    EXPECT_EQ(SendASPI32Command(&first->block), SS_PENDING);
+    ASSERT_TRUE(vpd->done->wait(5s));
+    ASSERT_TRUE(ready->done->wait(0ms));
+    EXPECT_EQ(first->block.SRB_Status, SS_COMP);
+    EXPECT_EQ(ready->block.SRB_Status, SS_COMP);
+    EXPECT_EQ(vpd->block.SRB_Status, SS_COMP);
+    EXPECT_EQ(vpd->data[1], 0xF0);
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].header[24], 0x12);
+    EXPECT_EQ(sent[1].header[24], 0x00);
+    EXPECT_EQ(sent[2].header[25], 0x01) << "in the order submitted";
 }
 
 TEST_F(Transport, RoutineCompletionMaySubmitTheNextRequest)

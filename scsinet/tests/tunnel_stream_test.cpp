@@ -12,7 +12,13 @@
 
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
+#include <tuple>
 
 namespace lumarc::scsinet {
 namespace {
@@ -41,11 +47,16 @@ class ScriptedUnit {
 public:
     using Answer = std::function<void(size_t index, const uint8_t* cdb, int fd)>;
 
-    explicit ScriptedUnit(Answer answer) : m_answer(std::move(answer))
+    // maxSegment, when given, is the segment size the unit announces: the
+    // PC's socket then takes far less at once.
+    explicit ScriptedUnit(Answer answer, int maxSegment = 0) : m_answer(std::move(answer))
     {
         auto listening = platform::listenTcp({*platform::resolveUnitAddress(kUnit), kTunnelPort});
         EXPECT_TRUE(listening) << listening.error().text;
         m_listening = std::move(*listening);
+        if (maxSegment != 0)
+            ::setsockopt(m_listening.get(), IPPROTO_TCP, TCP_MAXSEG, &maxSegment,
+                         sizeof maxSegment);
         m_thread = std::thread([this] { serve(); });
     }
     ~ScriptedUnit()
@@ -55,6 +66,13 @@ public:
         if (m_connection >= 0)
             platform::shutdownBoth(m_connection);
         m_thread.join();
+    }
+
+    // The data-out of the last request.
+    std::vector<uint8_t> lastDataOut()
+    {
+        std::scoped_lock lock(m_mutex);
+        return m_lastDataOut;
     }
 
 private:
@@ -76,6 +94,10 @@ private:
             const std::span<uint8_t> out[] = {dataOut};
             if (!platform::receiveAllParts(fd, out))
                 return;
+            {
+                std::scoped_lock lock(m_mutex);
+                m_lastDataOut = dataOut;
+            }
             m_answer(index, header + 24, fd);
         }
     }
@@ -84,6 +106,8 @@ private:
     platform::UniqueFd m_listening;
     std::atomic<int> m_connection{-1};
     std::atomic<bool> m_stopping{false};
+    std::mutex m_mutex;
+    std::vector<uint8_t> m_lastDataOut;
     std::thread m_thread;
 };
 
@@ -110,7 +134,12 @@ struct Outcome {
     std::vector<uint8_t> data;
 };
 
-Outcome exchange(TunnelConnection& tunnel, size_t index)
+// How the PC side runs each request: as one exchange; in two halves on two
+// threads, as a caller and the worker do; or as one exchange after the
+// worker, idle between requests, has dropped what arrived.
+enum class Mode { Whole, Halves, DrainedBetween };
+
+Outcome exchange(TunnelConnection& tunnel, size_t index, Mode mode = Mode::Whole)
 {
     SRB_ExecSCSICmd block{};
     std::vector<uint8_t> data(isInquiry(index) ? 96 : 0, 0xCC);
@@ -123,7 +152,20 @@ Outcome exchange(TunnelConnection& tunnel, size_t index)
     block.CDBByte[0] = isInquiry(index) ? 0x12 : 0x00;
     block.CDBByte[4] = isInquiry(index) ? 96 : 0;
     Outcome outcome{};
-    outcome.result = tunnel.exchange(block, &outcome.scsi, kWait);
+    if (mode == Mode::DrainedBetween) {
+        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(tunnel.dropArrived()) << "the connection is still open";
+    }
+    if (mode == Mode::Halves) {
+        TunnelExchange x;
+        outcome.result = tunnel.startRequest(block, x, false);
+        if (outcome.result == 0)
+            std::thread([&] {
+                outcome.result = tunnel.finishRequest(block, x, &outcome.scsi, kWait);
+            }).join();
+    } else {
+        outcome.result = tunnel.exchange(block, &outcome.scsi, kWait);
+    }
     outcome.sense = block.SenseArea[0];
     outcome.data = data;
     return outcome;
@@ -142,11 +184,12 @@ void PrintTo(const Misbehaviour& m, std::ostream* out)
     *out << m.name;
 }
 
-class TunnelStream : public ::testing::TestWithParam<Misbehaviour> {};
+class TunnelStream : public ::testing::TestWithParam<std::tuple<Misbehaviour, Mode>> {};
 
 TEST_P(TunnelStream, EveryLaterRequestGetsItsOwnReply)
 {
-    const Misbehaviour& m = GetParam();
+    const Misbehaviour& m = std::get<0>(GetParam());
+    const Mode mode = std::get<1>(GetParam());
     ScriptedUnit unit([&](size_t index, const uint8_t*, int fd) {
         if (index == 1 || index == 2)
             m.answer(index, fd);
@@ -155,8 +198,8 @@ TEST_P(TunnelStream, EveryLaterRequestGetsItsOwnReply)
     });
     TunnelConnection tunnel;
     ASSERT_EQ(tunnel.open(*platform::resolveUnitAddress(kUnit), kWait), 0);
-    ASSERT_EQ(exchange(tunnel, 0).scsi, 2);
-    const Outcome first = exchange(tunnel, 1);
+    ASSERT_EQ(exchange(tunnel, 0, mode).scsi, 2);
+    const Outcome first = exchange(tunnel, 1, mode);
     if (m.firstFails) {
         EXPECT_NE(first.result, 0) << m.name;
     } else {
@@ -164,7 +207,7 @@ TEST_P(TunnelStream, EveryLaterRequestGetsItsOwnReply)
         EXPECT_EQ(first.data, std::vector<uint8_t>(96, 1)) << m.name;
     }
     for (size_t index = 2; index < 40; ++index) {
-        const Outcome o = exchange(tunnel, index);
+        const Outcome o = exchange(tunnel, index, mode);
         ASSERT_EQ(o.result, 0) << m.name << ", request " << index;
         EXPECT_EQ(o.sense, index) << m.name << ", request " << index << ": another request's reply";
         EXPECT_EQ(o.scsi, isInquiry(index) ? 0 : 2) << m.name << ", request " << index;
@@ -261,8 +304,18 @@ const Misbehaviour kMisbehaviours[] = {
      false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Misbehaviours, TunnelStream, ::testing::ValuesIn(kMisbehaviours),
-                         [](const auto& row) { return "case" + std::to_string(row.index); });
+std::string caseName(const ::testing::TestParamInfo<TunnelStream::ParamType>& row)
+{
+    static const char* const kModes[] = {"whole", "halves", "drained"};
+    return "case" + std::to_string(row.index / std::size(kModes)) + "_" +
+           kModes[static_cast<int>(std::get<1>(row.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Misbehaviours, TunnelStream,
+                         ::testing::Combine(::testing::ValuesIn(kMisbehaviours),
+                                            ::testing::Values(Mode::Whole, Mode::Halves,
+                                                              Mode::DrainedBetween)),
+                         caseName);
 
 TEST(TunnelStreamLimits, AUnitThatAnnouncesBytesItNeverSendsCostsOneRequest)
 {
@@ -282,6 +335,93 @@ TEST(TunnelStreamLimits, AUnitThatAnnouncesBytesItNeverSendsCostsOneRequest)
         EXPECT_EQ(o.result, 0) << index;
         EXPECT_EQ(o.sense, index) << index;
     }
+    tunnel.close();
+}
+
+TEST(TunnelStreamLimits, AReplyGivenUpBeforeItBeganIsKnownByItsLengthWhenItComes)
+{
+    // The worker gives up on a reply that has not begun within the time-out
+    // while it waits for arrivals, not in a receive: the reply that comes
+    // later must still not be taken for the next request's.
+    ScriptedUnit unit([](size_t index, const uint8_t*, int fd) {
+        if (index == 1)
+            return; // held back until the next request arrives
+        if (index == 2)
+            answerFollowUp(1, fd);
+        answerFollowUp(index, fd);
+    });
+    TunnelConnection tunnel;
+    ASSERT_EQ(tunnel.open(*platform::resolveUnitAddress(kUnit), kWait), 0);
+    EXPECT_EQ(exchange(tunnel, 0).result, 0);
+
+    SRB_ExecSCSICmd block{};
+    std::vector<uint8_t> data(96, 0xCC);
+    block.SRB_Flags = SRB_DIR_IN;
+    block.SRB_BufLen = 96;
+    block.SRB_BufPointer = data.data();
+    block.SRB_CDBLen = 6;
+    block.CDBByte[0] = 0x12;
+    block.CDBByte[4] = 96;
+    TunnelExchange x;
+    ASSERT_EQ(tunnel.startRequest(block, x, false), 0);
+    EXPECT_EQ(x.sent, x.request.size()) << "a small request goes out at once";
+    EXPECT_EQ(tunnel.replyTimedOut(x), -1);
+    EXPECT_EQ(data, std::vector<uint8_t>(96, 0xCC)) << "nothing taken for the caller";
+
+    for (size_t index = 2; index < 6; ++index) {
+        const Outcome o = exchange(tunnel, index);
+        ASSERT_EQ(o.result, 0) << index;
+        EXPECT_EQ(o.sense, index) << index << ": another request's reply";
+    }
+    tunnel.close();
+}
+
+TEST(TunnelStreamLimits, WhatTheSocketDidNotTakeAtOnceIsSentByTheSecondHalf)
+{
+    ScriptedUnit unit(
+        [](size_t index, const uint8_t* cdb, int fd) {
+            if (cdb[0] == 0x2A)
+                return send(fd, reply(static_cast<uint8_t>(index), 0));
+            answerFollowUp(index, fd);
+        },
+        536);
+    TunnelConnection tunnel;
+    ASSERT_EQ(tunnel.open(*platform::resolveUnitAddress(kUnit), kWait), 0);
+    std::vector<uint8_t> data(DROVIK_MAX_DATA);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 13 + i / 256);
+    SRB_ExecSCSICmd block{};
+    block.SRB_BufLen = static_cast<uint32_t>(data.size());
+    block.SRB_BufPointer = data.data();
+    block.SRB_CDBLen = 10;
+    block.CDBByte[0] = 0x2A;
+    TunnelExchange x;
+    ASSERT_EQ(tunnel.startRequest(block, x, false), 0);
+    ASSERT_LT(x.sent, x.request.size()) << "the socket took it all: nothing left to test";
+    uint8_t scsi = 0xFF;
+    EXPECT_EQ(tunnel.finishRequest(block, x, &scsi, kWait), 0);
+    EXPECT_EQ(scsi, 0);
+    EXPECT_EQ(unit.lastDataOut(), data) << "every byte, in order";
+    EXPECT_EQ(exchange(tunnel, 1).sense, 1) << "the stream is in step after it";
+    tunnel.close();
+}
+
+TEST(TunnelStreamLimits, AClosedConnectionIsNoLongerWorthWatching)
+{
+    ScriptedUnit unit([](size_t index, const uint8_t*, int fd) {
+        answerFollowUp(index, fd);
+        if (index == 0)
+            platform::shutdownBoth(fd); // the unit goes away after its reply
+    });
+    TunnelConnection tunnel;
+    ASSERT_EQ(tunnel.open(*platform::resolveUnitAddress(kUnit), kWait), 0);
+    EXPECT_GE(tunnel.arrivalFd(), 0);
+    EXPECT_EQ(exchange(tunnel, 0).result, 0);
+    pollfd p{tunnel.arrivalFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1) << "the close is news for the watcher";
+    EXPECT_FALSE(tunnel.dropArrived());
+    EXPECT_EQ(tunnel.arrivalFd(), -1) << "a closed connection is readable for ever";
+    EXPECT_NE(exchange(tunnel, 1).result, 0);
     tunnel.close();
 }
 
