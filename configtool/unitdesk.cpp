@@ -15,7 +15,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <getopt.h>
 
 namespace {
 
@@ -46,28 +45,8 @@ int main(int argc, char** argv)
     lumarc::platform::blockSignals({SIGTERM, SIGINT, SIGHUP});
     std::signal(SIGPIPE, SIG_IGN);
 
-    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                      {"version", no_argument, nullptr, 'V'},
-                                      {nullptr, 0, nullptr, 0}};
-    opterr = 1;
-    for (int c; (c = ::getopt_long(argc, argv, "hV", kOptions, nullptr)) != -1;) {
-        switch (c) {
-        case 'h':
-            std::fputs(kUsage, stdout);
-            return lumarc::tools::exit_status::kOk;
-        case 'V':
-            std::puts(lumarc::tools::versionLine("unitdesk").c_str());
-            return lumarc::tools::exit_status::kOk;
-        default:
-            std::fputs("Try 'unitdesk --help' for more information.\n", stderr);
-            return lumarc::tools::exit_status::kUsage;
-        }
-    }
-    if (optind < argc) {
-        std::fprintf(stderr, "unitdesk: unexpected argument '%s'\n", argv[optind]);
-        std::fputs("Try 'unitdesk --help' for more information.\n", stderr);
-        return lumarc::tools::exit_status::kUsage;
-    }
+    if (const auto ended = lumarc::tools::helpAndVersionOnly(argc, argv, "unitdesk", kUsage))
+        return *ended;
 
     using namespace lumarc::configtool;
     QApplication application(argc, argv);

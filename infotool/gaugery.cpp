@@ -10,13 +10,12 @@
 #include "platform/signal_watch.h"
 #include "qtcommon/message_bridge.h"
 #include "qtcommon/qt_message_boxes.h"
-#include "shared/version.h"
+#include "tools/cli.h"
 
 #include <QApplication>
 
 #include <csignal>
 #include <cstdio>
-#include <getopt.h>
 
 namespace {
 
@@ -44,29 +43,8 @@ int main(int argc, char** argv)
     lumarc::platform::blockSignals({SIGTERM, SIGINT, SIGHUP});
     std::signal(SIGPIPE, SIG_IGN);
 
-    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                      {"version", no_argument, nullptr, 'V'},
-                                      {nullptr, 0, nullptr, 0}};
-    opterr = 1;
-    for (int c; (c = ::getopt_long(argc, argv, "hV", kOptions, nullptr)) != -1;) {
-        switch (c) {
-        case 'h':
-            std::fputs(kUsage, stdout);
-            return 0;
-        case 'V':
-            std::printf("gaugery (Lumarc) %.*s\n",
-                        static_cast<int>(lumarc::shared::kVersion.size()),
-                        lumarc::shared::kVersion.data());
-            return 0;
-        default:
-            std::fputs("Try 'gaugery --help' for more information.\n", stderr);
-            return 2;
-        }
-    }
-    if (optind < argc) {
-        std::fprintf(stderr, "gaugery: unexpected argument '%s'\n", argv[optind]);
-        return 2;
-    }
+    if (const auto ended = lumarc::tools::helpAndVersionOnly(argc, argv, "gaugery", kUsage))
+        return *ended;
 
     using namespace lumarc::infotool;
     QApplication application(argc, argv);

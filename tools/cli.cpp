@@ -23,6 +23,36 @@ bool isTerminal(int fd)
     return ::isatty(fd) == 1;
 }
 
+std::optional<int> helpAndVersionOnly(int argc, char** argv, const char* program,
+                                      const char* usage)
+{
+    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
+    const auto wrong = [program] {
+        std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
+        return exit_status::kUsage;
+    };
+    opterr = 1;
+    for (int c; (c = ::getopt_long(argc, argv, "hV", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return exit_status::kOk;
+        case 'V':
+            std::puts(versionLine(program).c_str());
+            return exit_status::kOk;
+        default:
+            return wrong();
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "%s: unexpected argument '%s'\n", program, argv[optind]);
+        return wrong();
+    }
+    return std::nullopt;
+}
+
 std::string jsonString(std::string_view text)
 {
     std::string out = "\"";

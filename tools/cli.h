@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ extern const char* const kExitStatusHelp;
 std::string versionLine(std::string_view program);
 
 bool isTerminal(int fd);
+
+// For a program whose only options are -h/--help and -V/--version: answers
+// them, and refuses anything else with the usual hint. Returns the exit
+// status when the program ends here, nothing when it goes on.
+std::optional<int> helpAndVersionOnly(int argc, char** argv, const char* program,
+                                      const char* usage);
 
 // A JSON string literal of text, always valid UTF-8: valid UTF-8 passes, a
 // byte that is not part of a valid sequence is taken as Latin-1.
