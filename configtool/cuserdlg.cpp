@@ -59,24 +59,25 @@ CUserDlg::CUserDlg(UserRegistrationLogic& logic, shared::MessageBoxes& boxes, co
         m_logic.chooseMode(UserMode::Modify);
         showState();
     });
-    const auto action = [this](void (UserRegistrationLogic::*run)()) {
-        return [this, run] {
-            takeFields();
-            (m_logic.*run)();
-            showState();
-        };
-    };
-    connect(m_ui->enterButton, &QPushButton::clicked, this, action(&UserRegistrationLogic::enter));
+    connect(m_ui->enterButton, &QPushButton::clicked, this,
+            [this] { act(&UserRegistrationLogic::enter); });
     connect(m_ui->deleteButton, &QPushButton::clicked, this,
-            action(&UserRegistrationLogic::remove));
+            [this] { act(&UserRegistrationLogic::remove); });
     connect(m_ui->backupButton, &QPushButton::clicked, this,
-            action(&UserRegistrationLogic::backup));
+            [this] { act(&UserRegistrationLogic::backup); });
     connect(m_ui->restoreButton, &QPushButton::clicked, this,
-            action(&UserRegistrationLogic::restore));
+            [this] { act(&UserRegistrationLogic::restore); });
     connect(m_ui->closeButton, &QPushButton::clicked, this, &CUserDlg::accept);
 }
 
 CUserDlg::~CUserDlg() = default;
+
+void CUserDlg::act(void (UserRegistrationLogic::*run)())
+{
+    takeFields();
+    (m_logic.*run)();
+    showState();
+}
 
 void CUserDlg::open()
 {

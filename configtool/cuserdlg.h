@@ -41,6 +41,8 @@ private:
     std::optional<std::string> askBackupPassword(bool restoreForm) override;
 
     void takeFields();
+    // A button's action: the edits to the logic, the action, the new state.
+    void act(void (UserRegistrationLogic::*run)());
     void showState();
     void userNameEdited(const QString& text);
 

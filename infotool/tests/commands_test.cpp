@@ -335,12 +335,12 @@ TEST_F(Link, EscapeBlockCarriesTheCommandAndCountsOnlyCompletedOnes)
     EXPECT_EQ(call.outSize, 96u);
     VexEmEscapeBlock block;
     std::memcpy(&block, call.block.data(), std::min(call.block.size(), sizeof block));
-    EXPECT_EQ(block.blockSize, offsetof(VexEmEscapeBlock, cdb) + 10);
-    EXPECT_EQ(call.block.size(), block.blockSize);
-    EXPECT_EQ(block.kind, 2u);
-    EXPECT_EQ(block.cdbLength, 6);
-    EXPECT_EQ(block.dataLength, 96u);
-    EXPECT_EQ(block.data, inquiry.data());
+    EXPECT_EQ(+block.blockSize, offsetof(VexEmEscapeBlock, cdb) + 10);
+    EXPECT_EQ(call.block.size(), +block.blockSize);
+    EXPECT_EQ(+block.kind, 2u);
+    EXPECT_EQ(+block.cdbLength, 6);
+    EXPECT_EQ(+block.dataLength, 96u);
+    EXPECT_EQ(+block.data, inquiry.data());
     EXPECT_EQ(Bytes(block.cdb, block.cdb + 10), (Bytes{0x12, 0, 0, 0, 0x60, 0, 0, 0, 0, 0}));
     EXPECT_EQ(sti.log, (std::vector<std::string>{"lock 2000", "escape 1", "unlock"}));
 
