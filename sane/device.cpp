@@ -114,14 +114,31 @@ SANE_Status Device::start()
               window.left, window.top);
     if (auto started = shared::startScan(m_connection->channel(), window); !started)
         return fail(started.error());
+    auto poller = platform::Poller::create();
+    auto readable = platform::Event::create(platform::EventReset::Manual);
+    if (!poller || !readable)
+        return fail(Error{shared::scan_error::kTransport, "cannot create the select descriptor"});
+    if (!poller->watch(m_connection->channel().completionFd(), platform::Poller::kReadable, 0) ||
+        !poller->watch(readable->fd(), platform::Poller::kReadable, 1))
+        return fail(Error{shared::scan_error::kTransport, "cannot watch the transport"});
+    m_poller.emplace(std::move(*poller));
+    m_readable.emplace(std::move(*readable));
     m_window = window;
     m_reader.emplace(m_connection->channel(), window);
     m_piece = {};
     m_state = State::Reading;
+    updateReadiness();
     return SANE_STATUS_GOOD;
 }
 
 SANE_Status Device::read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length)
+{
+    const SANE_Status status = readSome(data, maxLength, length);
+    updateReadiness();
+    return status;
+}
+
+SANE_Status Device::readSome(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length)
 {
     *length = 0;
     if (m_cancelRequested.load(std::memory_order_relaxed) && m_state == State::Reading)
@@ -177,10 +194,20 @@ SANE_Status Device::setIoMode(SANE_Bool nonBlocking)
 
 SANE_Status Device::selectFd(SANE_Int* fd) const
 {
-    if (m_state != State::Reading || !m_connection)
+    if (!m_poller)
         return SANE_STATUS_INVAL;
-    *fd = m_connection->channel().completionFd();
+    *fd = m_poller->fd();
     return SANE_STATUS_GOOD;
+}
+
+void Device::updateReadiness()
+{
+    if (!m_readable)
+        return;
+    // A frontend waits on the descriptor only after read() gave nothing;
+    // it must then wake for the end of the scan as well as for data.
+    const bool now = m_state != State::Reading || !m_piece.empty() || m_reader->ready();
+    (void)(now ? m_readable->set() : m_readable->reset());
 }
 
 void Device::endScan()

@@ -18,6 +18,8 @@
 #include "device_list.h"
 #include "options.h"
 
+#include "platform/event.h"
+#include "platform/poller.h"
 #include "platform/result.h"
 #include "shared/scsi_scanner.h"
 
@@ -59,8 +61,10 @@ public:
     // Async-signal-safe.
     void cancel() noexcept { m_cancelRequested.store(true, std::memory_order_relaxed); }
     SANE_Status setIoMode(SANE_Bool nonBlocking);
-    // The transport's completion event: readable when the READ on its way
-    // has completed.
+    // Readable whenever read() would return data or the scan's end without
+    // waiting: a poller over the transport's completion event (the READ on
+    // its way has completed) and an event of ours (a piece not yet handed
+    // out, or the end to report).
     SANE_Status selectFd(SANE_Int* fd) const;
 
 private:
@@ -69,12 +73,15 @@ private:
 
     Device(std::string address, std::unique_ptr<shared::ScannerConnection> connection,
            shared::ScannerIdentity identity, std::optional<shared::Capabilities> capabilities);
+    SANE_Status readSome(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
     // Ends the scan in progress, keeping the connection.
     void endScan();
     // A failed command: its status; the connection goes when it broke, and
     // the next start opens a new one.
     SANE_Status fail(const Error& error);
     SANE_Status cancelled();
+    // Sets or clears the readiness event from what read() would do now.
+    void updateReadiness();
 
     std::string m_address;
     std::unique_ptr<shared::ScannerConnection> m_connection;
@@ -89,6 +96,8 @@ private:
     std::optional<shared::ImageReader> m_reader;
     std::span<const uint8_t> m_piece; // the part of the last piece not yet handed out
     bool m_nonBlocking = false;
+    std::optional<platform::Poller> m_poller; // per scan
+    std::optional<platform::Event> m_readable;
     std::atomic<bool> m_cancelRequested{false};
 };
 

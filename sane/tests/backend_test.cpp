@@ -34,8 +34,9 @@ protected:
     {
         return sane_lumarc_control_option(h, option, SANE_ACTION_SET_VALUE, &value, info);
     }
-    // Reads the whole image; non-blocking reads wait on the select
-    // descriptor whenever no data are there.
+    // Reads the whole image. Non-blocking, it waits on the select descriptor
+    // before every read, as saned does: the descriptor must wake it for
+    // every piece and for the end.
     SANE_Status readAll(SANE_Handle h, std::vector<uint8_t>& image, bool nonBlocking)
     {
         if (nonBlocking) {
@@ -43,17 +44,20 @@ protected:
         }
         SANE_Byte buffer[32768];
         for (;;) {
+            if (nonBlocking) {
+                SANE_Int fd = -1;
+                EXPECT_EQ(sane_lumarc_get_select_fd(h, &fd), SANE_STATUS_GOOD);
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 10000) != 1) {
+                    ADD_FAILURE() << "the select descriptor did not wake the reader";
+                    return SANE_STATUS_IO_ERROR;
+                }
+            }
             SANE_Int length = 0;
             const SANE_Status status = sane_lumarc_read(h, buffer, sizeof buffer, &length);
             if (status != SANE_STATUS_GOOD)
                 return status;
             image.insert(image.end(), buffer, buffer + length);
-            if (nonBlocking && length == 0) {
-                SANE_Int fd = -1;
-                EXPECT_EQ(sane_lumarc_get_select_fd(h, &fd), SANE_STATUS_GOOD);
-                pollfd p{fd, POLLIN, 0};
-                EXPECT_EQ(::poll(&p, 1, 10000), 1) << "the descriptor tells when data are there";
-            }
         }
     }
 };

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -74,12 +75,13 @@ protected:
         std::optional<int> code;
         std::string out, err;
     };
-    // scanimage with args (words for the shell), its output and messages.
-    Outcome run(const std::string& args)
+    // scanimage with args (words for the shell), its output and messages;
+    // environment: assignments put before it.
+    Outcome run(const std::string& args, const std::string& environment = {})
     {
         const auto out = m_sandbox.root() / "out", err = m_sandbox.root() / "err";
         auto program = platform::Process::start(
-            {"sh", "-c", "exec scanimage " + args + " >'" + out.string() + "' 2>'" +
+            {"sh", "-c", environment + " exec scanimage " + args + " >'" + out.string() + "' 2>'" +
                              err.string() + "'"});
         EXPECT_TRUE(program);
         if (!program)
@@ -204,6 +206,35 @@ TEST_F(ScanImage, ASecondProgramIsToldTheUnitIsBusyAndTheFirstImageIsWhole)
     const auto image = parsePnm(readFile(output));
     ASSERT_TRUE(image);
     EXPECT_EQ(differencesFromChart(image->data, image->p, 300, 0, 0), 0u);
+}
+
+TEST_F(ScanImage, ThroughSanedAndTheNetBackendOnLoopback)
+{
+    // saned serves the unit with this test's configuration; scanimage on
+    // the same machine reaches it through the net backend.
+    std::ofstream(m_config / "saned.conf") << "127.0.0.1\n";
+    const auto client = m_sandbox.root() / "client.d";
+    std::filesystem::create_directories(client);
+    std::ofstream(client / "dll.conf") << "net\n";
+    std::ofstream(client / "net.conf") << "connect_timeout = 10\n127.0.0.1\n";
+    auto saned = platform::Process::start({"saned", "-l", "-e", "-b", "127.0.0.1", "-d", "1"});
+    ASSERT_TRUE(saned);
+    Outcome o;
+    for (int attempt = 0; attempt < 20; ++attempt) { // until saned listens
+        o = run("-d net:127.0.0.1:lumarc:127.0.0.2 --resolution 75 --format=pnm",
+                "SANE_CONFIG_DIR='" + client.string() + "'");
+        if (o.code == 0)
+            break;
+        std::cerr << "attempt " << attempt << ": " << o.err << "\n";
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(saned->terminate());
+    saned->wait(10s);
+    ASSERT_EQ(o.code, 0) << o.err;
+    const auto image = parsePnm(o.out);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->p.pixels_per_line, static_cast<int>(kWindowWidth * 75 / 1200));
+    EXPECT_EQ(differencesFromChart(image->data, image->p, 75, 0, 0), 0u);
 }
 
 } // namespace
