@@ -4,7 +4,9 @@
 // failures a frontend must tell apart.
 #include "sane_test_support.h"
 
+#include "platform/folders.h"
 #include "sane/backend.h"
+#include "shared/settings_file.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +75,23 @@ TEST_F(Backend, TheUnitsOfConfigurationAndSettingsAreListedWithTheirScanners)
     EXPECT_EQ(std::string(list[0]->model), scannerModel());
     EXPECT_NE(std::string(list[0]->type).find("scanner"), std::string::npos);
     EXPECT_EQ(list[1], nullptr) << "once each; a unit out of reach is left out";
+}
+
+TEST_F(Backend, ASearchAddsTheUnitsThatAnswerOnlyWhenTheConfigurationAsksForIt)
+{
+    ASSERT_TRUE(platform::ensureFolder(shared::settingsFolder()));
+    ASSERT_TRUE(shared::SettingsFile().write("TimeOut", "SearchBox", "1"));
+    writeConfig("settings off\n");
+    const SANE_Device** list = nullptr;
+    ASSERT_EQ(sane_lumarc_get_devices(&list, SANE_FALSE), SANE_STATUS_GOOD);
+    EXPECT_EQ(list[0], nullptr) << "no search without the word";
+
+    writeConfig("settings off\ndiscover\n");
+    ASSERT_EQ(sane_lumarc_get_devices(&list, SANE_FALSE), SANE_STATUS_GOOD);
+    ASSERT_NE(list[0], nullptr);
+    EXPECT_STREQ(list[0]->name, "127.0.0.2");
+    EXPECT_EQ(std::string(list[0]->model), scannerModel());
+    EXPECT_EQ(list[1], nullptr);
 }
 
 TEST_F(Backend, APageReadWithoutBlockingIsTheTestChart)
