@@ -71,6 +71,13 @@ uint32_t units(double mm)
 
 class ScanImage : public UnitFixture {
 protected:
+    void SetUp() override
+    {
+#ifdef LUMARC_DIRECT_TESTS_ONLY
+        GTEST_SKIP() << "scanimage and saned are not built with the thread sanitizer";
+#endif
+        UnitFixture::SetUp();
+    }
     struct Outcome {
         std::optional<int> code;
         std::string out, err;
