@@ -79,5 +79,9 @@ echo "==== Event module: button press to report 0, refresh of 100 units"
 "$bin/kicklet_bench" 300 || true
 
 echo
+echo "==== A page through scanimage and the SANE backend against lumarc-scan"
+sh "$(dirname "$0")/sane-scan.sh" "$bin" || true
+
+echo
 echo "==== PNG encoding of an A4 page at 300 dpi colour (CPU 0)"
 taskset -c 0 "$bin/png_bench" --benchmark_counters_tabular=true

@@ -44,6 +44,11 @@ public:
     // time-out or when a signal interrupted the wait.
     Result<size_t> wait(std::span<Ready> ready, std::chrono::milliseconds timeout);
 
+    // The poller's own descriptor: readable while a watched descriptor is
+    // ready for reading, so another program's loop can wait on several
+    // descriptors of ours as on one.
+    int fd() const { return m_fd.get(); }
+
 private:
     explicit Poller(UniqueFd fd) : m_fd(std::move(fd)) {}
     UniqueFd m_fd;

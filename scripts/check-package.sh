@@ -31,6 +31,7 @@ expected=(
     /etc/xdg/autostart/kicklet.desktop /usr/lib/systemd/user/kicklet.service
     /usr/share/applications/unitdesk.desktop
     /usr/share/icons/hicolor/scalable/apps/unitdesk.svg
+    "$lib/sane/libsane-lumarc.so.1" /etc/sane.d/lumarc.conf /etc/sane.d/dll.d/lumarc
 )
 for path in "${expected[@]}"; do
     grep -qxF "$path" "$work/list" || fail "the package lacks $path"
@@ -40,12 +41,13 @@ for program in $(grep '^/usr/bin/.' "$work/list"); do
     grep -qxF "/usr/share/man/man1/$(basename "$program").1.gz" "$work/list" ||
         fail "no manual page for $program"
 done
-# Nothing outside /usr and the autostart entry; no libraries in /usr/lib itself.
-if grep -v -e '^/usr/' -e '^/etc/xdg/' -e '^/etc/$' -e '^/$' "$work/list"; then
+# Nothing outside /usr, the autostart entry and the SANE configuration; no
+# libraries in /usr/lib itself.
+if grep -v -e '^/usr/' -e '^/etc/xdg/' -e '^/etc/sane.d/' -e '^/etc/$' -e '^/$' "$work/list"; then
     fail "files outside /usr"
 fi
 grep -q "^/usr/lib/lib" "$work/list" && fail "a library outside the multiarch folder"
-dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "no dependencies recorded"
+dpkg-deb -f "$deb" Depends | grep libc6 >/dev/null || fail "no dependencies recorded"
 
 # 2. Nothing points into the build tree or to an empty search-path entry.
 mkdir "$work/files"
@@ -99,11 +101,15 @@ for program in lumarc-scan lumarc-ini lumarc-unitsim lumarc-regsvr kicklet gauge
     QT_QPA_PLATFORM=offscreen \$program --help > /dev/null || fail "\$program --help"
 done
 ldconfig -p | grep 'libzorvan.so.1 ' > /dev/null || fail "libzorvan.so.1 not in the linker cache"
+grep -qx lumarc /etc/sane.d/dll.d/lumarc || fail "the SANE dll loader is not told of the backend"
+ldd /usr/lib/$arch/sane/libsane-lumarc.so.1 | grep -q 'not found' &&
+    fail "the backend lacks a library: \$(ldd /usr/lib/$arch/sane/libsane-lumarc.so.1)"
 zcat /usr/share/man/man1/lumarc.1.gz | grep 'EXIT STATUS\|Exit status' > /dev/null || fail "man page"
 cc -Wall -Werror -o /tmp/consumer /consumer.c \$(pkg-config --cflags --libs zorvan drovik32)
 [[ \$(/tmp/consumer) == 1 ]] || fail "a program built against the package: \$(/tmp/consumer)"
 dpkg -r lumarc > /dev/null
 [[ -f /etc/xdg/autostart/kicklet.desktop ]] || fail "removal took the configuration file"
+[[ -f /etc/sane.d/lumarc.conf ]] || fail "removal took the backend's configuration"
 dpkg -P lumarc > /dev/null
 while IFS= read -r path; do
     [[ -d \$path || ! -e \$path ]] || fail "\$path left behind"

@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    libpng-dev libsystemd-dev dbus-daemon
+    libpng-dev libsystemd-dev dbus-daemon libsane-dev sane-utils
     iproute2 util-linux procps strace help2man dpkg-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
 "

@@ -2,6 +2,8 @@
 // and the image read in overlapping pieces.
 #include "scsi_scanner.h"
 
+#include "platform/unit_address.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +14,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kCommandWait = 90s;
+// SCSI status BUSY: the scanner cannot take the command now.
+constexpr uint8_t kScsiBusy = 0x08;
+// The named mutex a scanning program holds while it has a unit's scanner.
+constexpr std::string_view kClaimPrefix = "LumarcScanner.";
 
 void putBe16(uint8_t* p, uint32_t v)
 {
@@ -85,6 +91,17 @@ bool ScsiChannel::completed() const
            __atomic_load_n(&m_pending->block.SRB_Status, __ATOMIC_ACQUIRE) != SS_PENDING;
 }
 
+bool ScsiChannel::awaitCompletion(std::chrono::milliseconds limit)
+{
+    if (!m_pending || !m_pending->pending)
+        return true;
+    if (!m_done->wait(limit))
+        return false;
+    // The completion's signal is taken: settle() must not wait for it again.
+    m_pending->pending = false;
+    return true;
+}
+
 // Waits until the transport is done with the command sent last; false when
 // it did not finish in time. Such a block (and the buffer it keeps) may
 // still be written by the transport later: both are then left allocated
@@ -115,6 +132,8 @@ Result<SRB_ExecSCSICmd> ScsiChannel::finish()
     case SS_COMP:
         return block;
     case SS_ERR:
+        if (block.SRB_TargStat == kScsiBusy)
+            return Error{scan_error::kBusy, what + ": the scanner is busy"};
         if (checkConditionAllowed)
             return block;
         return Error{scan_error::kScanner,
@@ -141,6 +160,15 @@ Result<SRB_ExecSCSICmd> ScsiChannel::run(std::initializer_list<uint8_t> cdb, uin
 Result<std::unique_ptr<ScannerConnection>> ScannerConnection::open(const std::string& unit)
 {
     using SupportInfo2 = uint32_t(const char*);
+    // The claim comes first, so that a busy unit sees no connection at all.
+    const auto address = platform::resolveUnitAddress(unit);
+    auto claim = platform::NamedMutex::create(std::string(kClaimPrefix) +
+                                              (address ? platform::addressText(*address) : unit));
+    if (!claim)
+        return Error{scan_error::kTransport, "cannot claim the scanner: " + claim.error().text};
+    if (claim->alreadyExisted())
+        return Error{scan_error::kBusy,
+                     "the scanner of " + unit + " is in use by another program on this PC"};
     auto library = platform::Library::load("DROVIK32.dll");
     if (!library)
         return Error{scan_error::kTransport,
@@ -161,6 +189,7 @@ Result<std::unique_ptr<ScannerConnection>> ScannerConnection::open(const std::st
         return Error{scan_error::kUnreachable, "cannot reach the scanner of " + unit +
                                                    " (no unit there, or no scanner attached)"};
     std::unique_ptr<ScannerConnection> connection(new ScannerConnection);
+    connection->m_claim.emplace(std::move(*claim));
     connection->m_library.emplace(std::move(*library));
     connection->m_channel = std::make_unique<ScsiChannel>(
         *send, std::make_unique<platform::Event>(std::move(*done)));
@@ -212,6 +241,8 @@ std::optional<Capabilities> readCapabilities(ScsiChannel& channel)
     c.windowLength = be(0x18, 4);
     c.colour = (page[0x1C] & 0xE0) != 0;
     c.grey = (page[0x1C] & 0x08) != 0;
+    c.flatbed = (page[0x20] & 0x40) != 0;
+    c.feeder = (page[0x20] & 0x80) != 0;
     if (c.basicX == 0 || c.basicY == 0 || c.maximum == 0 || c.minimum > c.maximum)
         return std::nullopt; // a page that says nothing usable
     return c;
@@ -295,6 +326,11 @@ void ImageReader::submitRead(int buffer)
 bool ImageReader::ready() const
 {
     return m_inFlight == 0 || m_channel.completed();
+}
+
+bool ImageReader::awaitReady(std::chrono::milliseconds limit)
+{
+    return m_inFlight == 0 || m_channel.awaitCompletion(limit);
 }
 
 Result<std::span<const uint8_t>> ImageReader::next()

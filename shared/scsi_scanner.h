@@ -7,9 +7,11 @@
 
 #include "platform/event.h"
 #include "platform/library.h"
+#include "platform/named_mutex.h"
 #include "platform/result.h"
 #include "scsinet/aspi.h"
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -28,9 +30,11 @@ constexpr uint32_t kA4Length = 14031;
 std::string describeSense(const uint8_t* sense);
 
 // What went wrong, as the code of an Error whose text is a message for the
-// user: the unit cannot be reached, it serves another PC, the scanner
-// refused a command (sense data in the text), the transport failed (time-out,
-// connection lost), or the request is beyond what the scanner can do.
+// user: the unit cannot be reached, it or its scanner is busy (serving
+// another PC, another program on this PC scanning from it, or the scanner
+// answering BUSY), the scanner refused a command (sense data in the text),
+// the transport failed (time-out, connection lost), or the request is beyond
+// what the scanner can do.
 namespace scan_error {
 constexpr uint32_t kUnreachable = 1;
 constexpr uint32_t kBusy = 2;
@@ -62,6 +66,9 @@ public:
                 std::shared_ptr<void> keep = {});
     // Whether the command sent last has completed (without waiting).
     bool completed() const;
+    // Waits at most limit for the command sent last to complete; true when
+    // it has (finish() then returns without waiting).
+    bool awaitCompletion(std::chrono::milliseconds limit);
     // Waits for the command sent last; its block holds status and sense.
     // A CHECK CONDITION is a failure only when the command did not expect one.
     Result<SRB_ExecSCSICmd> finish();
@@ -89,17 +96,25 @@ private:
 
 // The transport of one scanning program, started for one unit. It stays
 // loaded while the object lives.
+//
+// One program at a time scans from a unit's scanner: the connection claims
+// the unit (a named mutex per unit address) for its lifetime, so that a
+// second program of this user is told the scanner is busy instead of
+// interleaving its commands with a scan in progress. The transport serves
+// one unit per process; a program that wants another unit closes this
+// connection first.
 class ScannerConnection {
 public:
-    // Loads "DROVIK32.dll" and starts it for unit; the error says why in the
-    // user's terms.
+    // Claims the unit, loads "DROVIK32.dll" and starts it for unit; the error
+    // says why in the user's terms (kBusy when another program has the unit).
     static Result<std::unique_ptr<ScannerConnection>> open(const std::string& unit);
     ScsiChannel& channel() { return *m_channel; }
 
 private:
     ScannerConnection() = default;
     // The channel goes first (it waits for a command on its way), then the
-    // library unloads and closes the connection.
+    // library unloads and closes the connection, and last the claim goes.
+    std::optional<platform::NamedMutex> m_claim;
     std::optional<platform::Library> m_library;
     std::unique_ptr<ScsiChannel> m_channel;
 };
@@ -115,6 +130,7 @@ struct Capabilities {
     uint32_t minimum = 0, maximum = 0;          // resolutions both directions offer
     uint32_t windowWidth = 0, windowLength = 0; // pixels at the basic resolution
     bool colour = false, grey = false;
+    bool flatbed = false, feeder = false; // physical functions
     std::string describe() const; // "50-1200 dpi, colour and grey"
 };
 
@@ -150,6 +166,8 @@ public:
     Result<std::span<const uint8_t>> next();
     // Whether next() would return without waiting.
     bool ready() const;
+    // Waits at most limit until next() would return without waiting.
+    bool awaitReady(std::chrono::milliseconds limit);
     uint32_t linesDone() const { return m_linesDone; }
 
 private:
