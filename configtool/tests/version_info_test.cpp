@@ -36,7 +36,8 @@ TEST(VersionNote, EveryProgramAndLibraryOfTheProjectCarriesTheVersion)
     const fs::path bin = platform::programFolder();
     for (const char* file : {"unitdesk", "gaugery", "kicklet", "lumarc", "lumarc-ini",
                              "lumarc-scan", "lumarc-regsvr", "lumarc-unitsim", "libzorvan.so",
-                             "libdrovik32.so", "libquentysti.so", "liblumarcplatform.so"}) {
+                             "libdrovik32.so", "libquentysti.so", "liblumarcplatform.so",
+                             "libsane-lumarc.so"}) {
         const FileVersion version = readFileVersion(bin / file);
         EXPECT_EQ(version.state, FileVersion::State::Known) << file;
         EXPECT_EQ(version.text(texts), projectVersion()) << file;
