@@ -5,8 +5,10 @@
 #include "platform/folders.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -24,9 +26,11 @@ std::mutex g_fileMutex;
 bool g_fileStarted = false; // this process has emptied the file
 // The file is enabled by its mere presence. Looking for it costs system
 // calls on every request, so the answer is kept for a second. The name is
-// never destroyed: a program may exit on one thread while another is still
-// inside an export that logs.
-std::string& g_path = *new std::string;
+// a plain array, with nothing to destroy at exit: a program may exit on one
+// thread while another is still inside an export that logs (and a heap
+// copy kept for ever would be lost memory once the library is unloaded).
+char g_path[PATH_MAX] = "";
+bool g_pathKnown = false;
 bool g_present = false;
 std::chrono::steady_clock::time_point g_checked;
 
@@ -35,9 +39,13 @@ std::chrono::steady_clock::time_point g_checked;
 bool filePresent()
 {
     const auto now = std::chrono::steady_clock::now();
-    if (g_path.empty() || now - g_checked >= kPresenceCheck) {
-        g_path = (platform::systemFolder() / kLogFile).string();
-        g_present = ::access(g_path.c_str(), F_OK) == 0;
+    if (!g_pathKnown || now - g_checked >= kPresenceCheck) {
+        const std::string path = (platform::systemFolder() / kLogFile).string();
+        g_pathKnown = path.size() < sizeof g_path;
+        if (g_pathKnown)
+            std::memcpy(g_path, path.c_str(), path.size() + 1);
+        // A name too long for the system to open is a file that is not there.
+        g_present = g_pathKnown && ::access(g_path, F_OK) == 0;
         g_checked = now;
     }
     return g_present;
@@ -54,8 +62,7 @@ void writeToFile(const std::string& line)
     std::scoped_lock lock(g_fileMutex);
     if (!filePresent())
         return;
-    const std::string& path = g_path;
-    std::FILE* file = std::fopen(path.c_str(), g_fileStarted ? "a" : "w");
+    std::FILE* file = std::fopen(g_path, g_fileStarted ? "a" : "w");
     if (file == nullptr)
         return;
     if (!g_fileStarted) {
@@ -88,7 +95,7 @@ void resetLogForTests()
 {
     std::scoped_lock lock(g_fileMutex);
     g_fileStarted = false;
-    g_path.clear();
+    g_pathKnown = false;
 }
 
 } // namespace lumarc::scsinet
