@@ -6,6 +6,9 @@
 //   - SendASPI32Command (event completion) and a plain client on its own
 //     connection, both against the server at --unit: the library's ratio is
 //     its own cost when that server is a fast responder;
+//   - the least hand-off (bench/clients.h), the floor of any client that
+//     completes on a thread other than the caller's, as the library must:
+//     the library's ratio to it is its cost beyond what its rules prescribe;
 //   - with --bare ADDRESS, the plain client against a bare server as well,
 //     which shows what the server at --unit costs beyond the wire;
 // for 512 KiB image READ(10)s (MB/s) and 96-byte INQUIRYs (per second),
@@ -15,7 +18,7 @@
 //
 //   aspi_bench --unit ADDRESS [--bare ADDRESS] [--title TEXT] [--targets] [--scan]
 //              [--verbose] [--server-pid PID]
-//   aspi_bench --unit ADDRESS --count library|plain inquiry|read N
+//   aspi_bench --unit ADDRESS --count library|plain|handoff inquiry|read N
 // --verbose prints every round's rates; --server-pid adds the context
 // switches and CPU time of that server process per request. --count makes N
 // requests with one client and nothing else, for counting system calls and
@@ -280,6 +283,7 @@ int count(const char* unit, uint32_t address, const std::string& who, const std:
 {
     std::unique_ptr<LibraryClient> library;
     std::optional<PlainTunnelClient> plain;
+    std::optional<HandOffTunnelClient> handOff;
     TunnelClient* client = nullptr;
     if (who == "library") {
         library = LibraryClient::open(unit);
@@ -287,6 +291,9 @@ int count(const char* unit, uint32_t address, const std::string& who, const std:
     } else if (who == "plain") {
         plain.emplace(address);
         client = plain->connected() ? &*plain : nullptr;
+    } else if (who == "handoff") {
+        handOff.emplace(address);
+        client = handOff->connected() ? &*handOff : nullptr;
     }
     if (client == nullptr || (kind != "inquiry" && kind != "read")) {
         std::fprintf(stderr, "no such client or request kind\n");
@@ -336,7 +343,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "usage: aspi_bench --unit ADDRESS [--bare ADDRESS] "
                                  "[--title TEXT] [--targets] [--scan] [--verbose] "
                                  "[--server-pid PID]\n"
-                                 "       aspi_bench --unit ADDRESS --count library|plain "
+                                 "       aspi_bench --unit ADDRESS --count library|plain|handoff "
                                  "inquiry|read N\n");
             return 2;
         }
@@ -354,21 +361,24 @@ int main(int argc, char** argv)
     // reported, so a noisy moment on a shared machine moves one round and
     // not the result.
     std::vector<uint8_t> buffer(kChunk);
-    Contender aspi, plain, plainToBare;
+    Contender aspi, handOff, plain, plainToBare;
     for (int round = 0; round < kRounds; ++round) {
         auto library = LibraryClient::open(unit);
+        HandOffTunnelClient handOffClient(*unitAddress);
         PlainTunnelClient plainClient(*unitAddress);
         std::optional<PlainTunnelClient> bareClient;
         if (bare != nullptr)
             bareClient.emplace(*bareAddress);
-        if (!library || !plainClient.connected() || (bareClient && !bareClient->connected())) {
+        if (!library || !handOffClient.connected() || !plainClient.connected() ||
+            (bareClient && !bareClient->connected())) {
             std::fprintf(stderr, "a client could not connect\n");
             return 1;
         }
         aspi.client = &library->client();
+        handOff.client = &handOffClient;
         plain.client = &plainClient;
         plainToBare.client = bareClient ? &*bareClient : nullptr;
-        std::vector<Contender*> contenders{&aspi, &plain};
+        std::vector<Contender*> contenders{&aspi, &handOff, &plain};
         if (bareClient)
             contenders.push_back(&plainToBare);
         if (!runRound(contenders, buffer)) {
@@ -376,11 +386,13 @@ int main(int argc, char** argv)
             return 1;
         }
         if (verbose)
-            std::printf("round %d: READ MB/s library %.0f plain %.0f bare %.0f; INQUIRY/s "
-                        "library %.0f plain %.0f bare %.0f\n",
-                        round, aspi.reads.rates().back(), plain.reads.rates().back(),
+            std::printf("round %d: READ MB/s library %.0f hand-off %.0f plain %.0f bare %.0f; "
+                        "INQUIRY/s library %.0f hand-off %.0f plain %.0f bare %.0f\n",
+                        round, aspi.reads.rates().back(), handOff.reads.rates().back(),
+                        plain.reads.rates().back(),
                         bareClient ? plainToBare.reads.rates().back() : 0,
-                        aspi.inquiries.rates().back(), plain.inquiries.rates().back(),
+                        aspi.inquiries.rates().back(), handOff.inquiries.rates().back(),
+                        plain.inquiries.rates().back(),
                         bareClient ? plainToBare.inquiries.rates().back() : 0);
     }
 
@@ -397,8 +409,12 @@ int main(int argc, char** argv)
         reads.push_back({"plain client", &plain.reads});
         inquiries.push_back({"plain client", &plain.inquiries});
     }
+    reads.push_back({"least hand-off", &handOff.reads, &plain.reads, "plain"});
     reads.push_back({"SendASPI32Command", &aspi.reads, &plain.reads, "plain", 0.9});
+    reads.push_back({"SendASPI32Command", &aspi.reads, &handOff.reads, "hand-off"});
+    inquiries.push_back({"least hand-off", &handOff.inquiries, &plain.inquiries, "plain"});
     inquiries.push_back({"SendASPI32Command", &aspi.inquiries, &plain.inquiries, "plain", 0.8});
+    inquiries.push_back({"SendASPI32Command", &aspi.inquiries, &handOff.inquiries, "hand-off"});
     table("512 KiB READ(10)", "MB/s", reads, targets);
     table("96-byte INQUIRY", "per s", inquiries, targets);
     if (!scan)

@@ -4,6 +4,7 @@
 #include "scsinet/aspi.h"
 
 #include <algorithm>
+#include <array>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
@@ -67,29 +68,43 @@ PlainTunnelClient::~PlainTunnelClient()
         ::close(m_fd);
 }
 
-bool PlainTunnelClient::run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
-                            bool in)
+namespace {
+
+// A tunnel request's 40-byte header.
+std::array<uint8_t, 40> requestHeader(std::initializer_list<uint8_t> cdb, uint32_t length, bool in)
 {
-    uint8_t header[40] = {};
+    std::array<uint8_t, 40> header{};
     const uint32_t out = in ? 0 : length;
     const uint32_t words[6] = {40 + out, 0x565A, 1, static_cast<uint32_t>(cdb.size()),
                                in ? length : 0, out};
-    std::memcpy(header, words, sizeof words);
-    std::copy(cdb.begin(), cdb.end(), header + 24);
-    iovec parts[2] = {{header, sizeof header}, {data, out}};
-    if (::writev(m_fd, parts, out != 0 ? 2 : 1) != static_cast<ssize_t>(40 + out))
-        return false;
-    // Header and data-in straight into place, the kernel waiting until all
-    // of it is there: one system call in the usual case.
-    uint8_t reply[40];
-    iovec into[2] = {{reply, sizeof reply}, {data, in ? length : 0}};
-    const size_t count = in && length > 0 ? 2 : 1;
+    std::memcpy(header.data(), words, sizeof words);
+    std::copy(cdb.begin(), cdb.end(), header.begin() + 24);
+    return header;
+}
+
+bool sendRequest(int fd, const std::array<uint8_t, 40>& header, uint8_t* data, uint32_t length,
+                 bool in)
+{
+    const uint32_t out = in ? 0 : length;
+    iovec parts[2] = {{const_cast<uint8_t*>(header.data()), header.size()}, {data, out}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = out != 0 ? 2 : 1;
+    return ::sendmsg(fd, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(40 + out);
+}
+
+// Fills the parts in order, the kernel waiting until all of it is there:
+// one system call in the usual case.
+bool receiveParts(int fd, iovec* into, size_t count)
+{
     size_t first = 0;
+    while (first < count && into[first].iov_len == 0)
+        ++first;
     while (first < count) {
         msghdr message{};
         message.msg_iov = &into[first];
         message.msg_iovlen = count - first;
-        const ssize_t n = ::recvmsg(m_fd, &message, MSG_WAITALL);
+        const ssize_t n = ::recvmsg(fd, &message, MSG_WAITALL);
         if (n <= 0)
             return false;
         auto done = static_cast<size_t>(n);
@@ -101,6 +116,82 @@ bool PlainTunnelClient::run(std::initializer_list<uint8_t> cdb, uint8_t* data, u
         }
     }
     return true;
+}
+
+} // namespace
+
+bool PlainTunnelClient::run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
+                            bool in)
+{
+    if (!sendRequest(m_fd, requestHeader(cdb, length, in), data, length, in))
+        return false;
+    // Header and data-in straight into place.
+    uint8_t reply[40];
+    iovec into[2] = {{reply, sizeof reply}, {data, in ? length : 0}};
+    return receiveParts(m_fd, into, 2);
+}
+
+HandOffTunnelClient::HandOffTunnelClient(uint32_t address) : m_plain(address)
+{
+    auto done = platform::Event::create(platform::EventReset::Auto);
+    if (!m_plain.connected() || !done)
+        return;
+    m_done = std::make_unique<platform::Event>(std::move(*done));
+    m_worker = std::thread([this] { work(); });
+}
+
+HandOffTunnelClient::~HandOffTunnelClient()
+{
+    if (!m_worker.joinable())
+        return;
+    m_stopping = true;
+    ::shutdown(m_plain.fd(), SHUT_RDWR);
+    m_worker.join();
+}
+
+bool HandOffTunnelClient::run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
+                              bool in)
+{
+    Job job{in ? data : nullptr, in ? length : 0};
+    m_job.store(&job);
+    // A worker that has ended takes no more jobs; one that ends from now on
+    // fails the job it finds.
+    if (m_ended && m_job.exchange(nullptr) == &job)
+        return false;
+    if (!sendRequest(m_plain.fd(), requestHeader(cdb, length, in), data, length, in) &&
+        m_job.exchange(nullptr) == &job)
+        return false;
+    return m_done->wait(std::chrono::seconds(30)) && job.ok;
+}
+
+void HandOffTunnelClient::work()
+{
+    for (;;) {
+        uint8_t reply[40];
+        iovec header{reply, sizeof reply};
+        if (!receiveParts(m_plain.fd(), &header, 1))
+            break;
+        // A reply follows its request, and the request's job was published
+        // before it was sent.
+        Job* job = nullptr;
+        while (!m_stopping && (job = m_job.exchange(nullptr)) == nullptr)
+            std::this_thread::yield();
+        if (job == nullptr)
+            break;
+        iovec data{job->data, job->length};
+        const bool ok = receiveParts(m_plain.fd(), &data, 1);
+        // The job lives on the caller's stack: not a byte of it once the
+        // caller is woken.
+        job->ok = ok;
+        (void)m_done->set();
+        if (!ok)
+            break;
+    }
+    m_ended = true;
+    if (Job* job = m_job.exchange(nullptr)) {
+        job->ok = false;
+        (void)m_done->set();
+    }
 }
 
 AspiClient::AspiClient(Send* send) : m_send(send)

@@ -5,11 +5,13 @@
 
 #include "platform/event.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace lumarc::bench {
@@ -35,11 +37,45 @@ public:
     PlainTunnelClient& operator=(const PlainTunnelClient&) = delete;
 
     bool connected() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
     bool run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
              bool in) override;
 
 private:
     int m_fd = -1;
+};
+
+// The least any client that completes on a thread of its own can cost, as
+// the transport library must: the caller sends its request and waits for an
+// event; a worker, already blocked in its receive, reads the reply into the
+// caller's buffer and signals the event. Nothing else: no queue, no checks,
+// no time-outs. The transport's ratio to this client is its own cost beyond
+// the hand-off that its rules prescribe.
+class HandOffTunnelClient : public TunnelClient {
+public:
+    explicit HandOffTunnelClient(uint32_t address);
+    ~HandOffTunnelClient();
+    HandOffTunnelClient(const HandOffTunnelClient&) = delete;
+    HandOffTunnelClient& operator=(const HandOffTunnelClient&) = delete;
+
+    bool connected() const { return m_worker.joinable(); }
+    bool run(std::initializer_list<uint8_t> cdb, uint8_t* data, uint32_t length,
+             bool in) override;
+
+private:
+    struct Job {
+        uint8_t* data;
+        uint32_t length;
+        bool ok = false;
+    };
+    void work();
+
+    PlainTunnelClient m_plain; // the connection
+    std::unique_ptr<platform::Event> m_done;
+    std::atomic<Job*> m_job{nullptr};
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_ended{false}; // the worker has ended
+    std::thread m_worker;
 };
 
 // A client of the transport library, as scanning software is: one request

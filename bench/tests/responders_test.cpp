@@ -84,6 +84,41 @@ TEST(FastResponder, TunnelRepliesCarryTheLengthAskedForAndStayInStep)
     }
 }
 
+// The hand-off reference is a bound only if it does the same work: every
+// reply whole, in the caller's buffer, in order, many times over (its worker
+// must never touch a request the caller has moved past).
+TEST(HandOffClient, DeliversEveryReplyWholeAndInOrderAndFailsWhenTheServerGoes)
+{
+    auto fast = FastResponder::start(address(kFast));
+    ASSERT_TRUE(fast) << fast.error().text;
+    HandOffTunnelClient client(address(kFast));
+    ASSERT_TRUE(client.connected());
+    const auto inquiry = unitsim::inquiryData(unitsim::builtInScanners().front());
+    const auto shown = static_cast<ptrdiff_t>(std::min<size_t>(inquiry.size(), 96));
+    std::vector<uint8_t> window(48, 7);
+    std::vector<uint8_t> data(kMaxTunnelData + 1);
+    for (int i = 0; i < 2000; ++i) {
+        std::fill(data.begin(), data.end(), 0xCC);
+        if (i % 10 == 0) {
+            ASSERT_TRUE(client.run({0x24, 0, 0, 0, 0, 0, 0, 0, 48, 0}, window.data(), 48, false));
+        } else if (i % 2 == 0) {
+            ASSERT_TRUE(client.run({0x28, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, data.data(),
+                                   kMaxTunnelData, true));
+            ASSERT_TRUE(std::equal(chartBytes().begin(), chartBytes().end(), data.begin())) << i;
+            ASSERT_EQ(data[kMaxTunnelData], 0xCC) << i;
+        } else {
+            ASSERT_TRUE(client.run({0x12, 0, 0, 0, 96, 0}, data.data(), 96, true));
+            ASSERT_TRUE(std::equal(inquiry.begin(), inquiry.begin() + shown, data.begin())) << i;
+            ASSERT_EQ(data[96], 0xCC) << i;
+        }
+    }
+    fast->reset();
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.run({0x12, 0, 0, 0, 96, 0}, data.data(), 96, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5))
+        << "a closed connection ends the wait, not the 30-second limit";
+}
+
 TEST(BareServer, ExchangesTheSameBytesWithoutParsingThem)
 {
     auto bare = BareServer::start(address(kBare));
