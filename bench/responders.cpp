@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -24,24 +23,12 @@ constexpr uint64_t kStopKey = ~uint64_t{0};
 constexpr uint64_t kTunnelListenerKey = kStopKey - 1;
 constexpr uint64_t kManagementListenerKey = kStopKey - 2;
 
-// The servers send without pacing. A pacing congestion control (the system
-// default may be one) throttles a loopback connection to its estimate of the
-// path's bandwidth, and a connection can keep a low estimate for its whole
-// life: the reference would then stand for that estimate, not for the wire.
-// Accepted connections inherit the listener's choice.
-void sendWithoutPacing(int listener)
-{
-    for (const char* control : {"cubic", "reno"})
-        if (::setsockopt(listener, IPPROTO_TCP, TCP_CONGESTION, control,
-                         static_cast<socklen_t>(std::strlen(control))) == 0)
-            return;
-}
-
 Result<platform::UniqueFd> listenOn(uint32_t address, uint16_t port)
 {
     auto listener = platform::listenTcp({address, port}, 64);
+    // They stand for the wire: nothing throttles what they send.
     if (listener)
-        sendWithoutPacing(listener->get());
+        platform::sendWithoutPacing(listener->get());
     return listener;
 }
 

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -171,6 +172,14 @@ Result<UniqueFd> listenTcp(const Endpoint& at, int backlog)
     if (::listen(fd.get(), backlog) != 0)
         return socketError("listen " + endpointText(at), errno);
     return fd;
+}
+
+void sendWithoutPacing(int fd)
+{
+    for (const char* control : {"cubic", "reno"})
+        if (::setsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, control,
+                         static_cast<socklen_t>(std::strlen(control))) == 0)
+            return;
 }
 
 Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer)

@@ -61,6 +61,14 @@ Result<UniqueFd> connectTcp(const Endpoint& to, std::chrono::milliseconds timeou
 // 10048 when another socket has the port.
 Result<UniqueFd> listenTcp(const Endpoint& at, int backlog = 16);
 
+// Makes fd (a listening socket: the connections it accepts inherit this)
+// send without pacing, by choosing a congestion control that does not pace
+// (cubic, else reno). A pacing one, which may be the system's default,
+// holds a loopback connection to its estimate of the path's bandwidth, and a
+// connection can keep a low estimate for its whole life: servers that stand
+// for a unit, whose own stack paces nothing, use this. Best effort.
+void sendWithoutPacing(int fd);
+
 // Accepts one connection; TCP_NODELAY is set on it. The peer is stored in
 // peer when it is not null.
 Result<UniqueFd> acceptTcp(int listenFd, Endpoint* peer = nullptr);

@@ -60,6 +60,8 @@ Result<std::unique_ptr<ConnectionServer>> ConnectionServer::start(const platform
     auto listener = platform::listenTcp(at, kBacklog);
     if (!listener)
         return listener.error();
+    // A unit's own network stack paces nothing.
+    platform::sendWithoutPacing(listener->get());
     if (auto nonBlocking = platform::setNonBlocking(listener->get()); !nonBlocking)
         return nonBlocking.error();
     auto poller = platform::Poller::create();

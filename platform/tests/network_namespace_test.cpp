@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <string>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -83,6 +84,22 @@ TEST(TcpConnections, KeepAliveProbesAreConfiguredAsAsked)
     EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
     EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
     EXPECT_EQ(option(IPPROTO_TCP, TCP_NODELAY), 1) << "accepted connections send at once";
+}
+
+TEST(TcpConnections, ConnectionsOfAListenerThatSendsWithoutPacingInheritIt)
+{
+    const uint32_t loopback = *resolveUnitAddress("127.0.0.1");
+    auto listener = listenTcp({loopback, 10998});
+    ASSERT_TRUE(listener);
+    sendWithoutPacing(listener->get());
+    auto client = connectTcp({loopback, 10998}, std::chrono::seconds(2));
+    ASSERT_TRUE(client);
+    auto server = acceptTcp(listener->get());
+    ASSERT_TRUE(server);
+    char control[16] = {};
+    socklen_t length = sizeof control;
+    ASSERT_EQ(::getsockopt(server->get(), IPPROTO_TCP, TCP_CONGESTION, control, &length), 0);
+    EXPECT_TRUE(std::string(control) == "cubic" || std::string(control) == "reno") << control;
 }
 
 TEST(UnitAddress, DottedTextFirstThenHostName)
