@@ -14,6 +14,8 @@
 #include <QStandardItemModel>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace lumarc::configtool {
 namespace {
 
@@ -82,8 +84,11 @@ CUnitdeskDlg::CUnitdeskDlg(UnitListWindow& window, LaunchOptions& launch,
     m_ui->unitIconList->setSelectionModel(m_ui->unitList->selectionModel());
     m_ui->unitList->header()->setSectionsClickable(false);
     m_ui->unitList->header()->setSortIndicatorShown(false);
+    // The widths are the least each column gets; a heading wider than that
+    // in the desktop's font widens its column rather than being cut.
     for (int i = 0; i < 5; ++i)
-        m_ui->unitList->setColumnWidth(i, kColumns[i].second);
+        m_ui->unitList->setColumnWidth(
+            i, std::max(kColumns[i].second, m_ui->unitList->header()->sectionSizeHint(i)));
     connect(m_ui->unitList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { m_window.selectionChanged(); });
 

@@ -23,10 +23,11 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QHeaderView>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeView>
 #include <QTreeWidget>
 
 namespace lumarc::configtool {
@@ -105,8 +106,12 @@ TEST_F(Window, TheListShowsTheUnitsColumnsAndTheFavourite)
     ASSERT_EQ(model->rowCount(), 3);
     const QStringList headings = {"Lumarc unit name", "Host name/IP address", "Scanner", "Status",
                                   "Favorite"};
-    for (int i = 0; i < 5; ++i)
+    const auto* list = child<QTreeView>("unitList");
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(model->headerData(i, Qt::Horizontal).toString(), headings[i]);
+        EXPECT_GE(list->columnWidth(i), list->header()->sectionSizeHint(i))
+            << "the heading is shown whole: " << headings[i].toStdString();
+    }
     EXPECT_EQ(cell(0, 0), "unit1");
     EXPECT_EQ(cell(1, 1), "192.0.2.2");
     EXPECT_EQ(cell(1, 2), "--------");
