@@ -1,7 +1,7 @@
 // Network SCSI transport benchmark, run by bench/run.sh inside a private
 // network namespace. One run compares clients of one server, round by round,
-// each round on new connections (a loopback connection can settle into a
-// slower state of the kernel's for its whole life) and in alternating
+// each round on new connections (a connection keeps some state for its
+// whole life, such as a pacing sender's bandwidth estimate) and in alternating
 // slices, so that all clients see the same machine:
 //   - SendASPI32Command (event completion) and a plain client on its own
 //     connection, both against the server at --unit: the library's ratio is
